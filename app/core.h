@@ -1,0 +1,71 @@
+// The program's state and its platform-free behaviour: the start-up sequence, the
+// tick with its fourteen procedures, the reply classifier's trigger and the
+// command dispatch. One instance lives for the whole run; it reaches the platform
+// only through the Window and Line seams.
+#pragma once
+
+#include <cstdint>
+
+#include "app/requests.h"
+#include "app/tick.h"
+#include "app/window.h"
+#include "controller/panel.h"
+#include "controller/procedures.h"
+#include "fields/text_field.h"
+#include "modem/panel.h"
+#include "modem/procedures.h"
+#include "serial/line.h"
+#include "serial/link_buffers.h"
+
+namespace ostrakan {
+
+class Core {
+public:
+    Core(Window& window, Line& line, LinkBuffers& link);
+    Core(const Core&) = delete;
+    Core& operator=(const Core&) = delete;
+
+    // Creates the controls (port area, modem panel, controller panel), loads the
+    // panel from "_data.ini" and puts "COM1" into the port name field.
+    void startUp();
+
+    // One tick: the fourteen procedures in their fixed order, then the counter.
+    void tick();
+
+    // The gap timer fired: classify the burst.
+    void onGapTimer();
+
+    // A command (menu, accelerator, control). Returns false for ids the dispatch
+    // does not know, which the window passes on to the default handling.
+    bool onCommand(int id, int notification);
+
+    // Open and close commands, with their messages in the status field.
+    void openPort();
+    void closePort();
+
+    Window& window;
+    Line& line;
+    LinkBuffers& link;
+
+    Tick tickCounter = 0;
+    std::uint8_t replyFlags = 0;
+    RequestFlags requests;
+
+    TextField portNameField;
+    TextField statusField;
+    TextField ipAddressField;
+    TextField apnField;
+    TextField userField;
+    TextField passwordField;
+    TextField queryStatusField;
+    TextField setupStatusField;
+
+    ModemPanel modemPanel;
+    ControllerPanel controllerPanel;
+
+    ModemQueryProcedure modemQuery;
+    ModemSetupProcedure modemSetup;
+    ControllerProcedure controllerProcedures[kControllerProcedureCount];
+};
+
+}  // namespace ostrakan

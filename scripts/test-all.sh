@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: native, under AddressSanitizer and
+# UndefinedBehaviorSanitizer, under ThreadSanitizer, and the Windows builds.
+# Installs what is missing first (Debian, as root).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}"
+
+jobs=$(nproc)
+
+build_and_test() {  # dir, extra cmake args...
+    local dir=$1; shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
+    cmake --build "$dir" -j"$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+}
+
+echo "== native"
+build_and_test build/native
+echo "== address and undefined-behaviour sanitizers"
+build_and_test build/asan -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+echo "== thread sanitizer"
+build_and_test build/tsan -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer"
+
+echo "== Windows builds (mingw-w64)"
+for arch in x86_64 i686; do
+    cmake -S . -B "build/mingw-$arch" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake" >/dev/null
+    cmake --build "build/mingw-$arch" -j"$jobs"
+done
+echo "all tests passed"

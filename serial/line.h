@@ -1,0 +1,40 @@
+// The serial-line seam: what the core asks of a platform's port and its reader and
+// writer threads. Back-ends: serial/windows (Win32), serial/unix (POSIX), and the
+// tests' scripted fake line.
+#pragma once
+
+#include <cstddef>
+
+namespace ostrakan {
+
+// Results of the port open operation.
+enum PortOpenResult : int {
+    kPortOpened = 0,
+    kPortOpenFailed = -1,       // the device could not be opened
+    kPortGetStateFailed = -2,   // reading the line settings failed
+    kPortSetStateFailed = -3,   // writing the line settings failed
+    kPortTimeoutsFailed = -4,   // installing the time-outs failed
+};
+
+class Line {
+public:
+    // Opens and configures the device for `name` (a COM name, or on POSIX also a
+    // device path) at 9600 8N1 and starts the reader and writer. Must not touch an
+    // already open port: the caller checks isOpen() first.
+    virtual int open(const char* name) = 0;
+    virtual bool isOpen() const = 0;
+    // Stops both threads for certain, then closes the device. Safe when closed.
+    virtual void close() = 0;
+
+    // Send hand-off: the transmit buffer holds the count and bytes; discard the
+    // driver's transmit queue and let the writer send them once. No result.
+    virtual void handOff() = 0;
+
+    // Called by the reply classifier on the window's thread when the gap timer fired.
+    virtual void stopGapTimer() = 0;
+
+protected:
+    ~Line() = default;
+};
+
+}  // namespace ostrakan

@@ -1,0 +1,36 @@
+// The open and close commands of the "Communication" menu and their messages.
+#include <cstring>
+
+#include "app/core.h"
+#include "serial/port_name.h"
+
+namespace ostrakan {
+
+void Core::openPort() {
+    std::uint8_t name[TextField::kByteCapacity] = {};
+    portNameField.selectBytes();
+    portNameField.readControl();
+    const std::size_t n = portNameField.length();
+    if (n > kMaxPortNameLength || !checkPortName(portNameField.data(), n)) {
+        statusField.showBytes("Name is wrong.");
+        return;
+    }
+    portNameField.copyOut(name);
+    // Our own port is already open: a second open must not replace its handle or
+    // its threads, whatever the system would allow.
+    if (line.isOpen() || line.open(reinterpret_cast<const char*>(name)) != kPortOpened) {
+        statusField.showBytes("Port did't open!");
+        return;
+    }
+    char message[32] = "The ";
+    std::strcat(message, reinterpret_cast<const char*>(name));
+    std::strcat(message, " is opened.");
+    statusField.showBytes(message);
+}
+
+void Core::closePort() {
+    line.close();
+    statusField.showBytes("The Port is closed.");
+}
+
+}  // namespace ostrakan
