@@ -29,4 +29,9 @@ for arch in x86_64 i686; do
         -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake" >/dev/null
     cmake --build "build/mingw-$arch" -j"$jobs"
 done
+# The Windows program under Wine, against the simulator.
+if [ -f scripts/test-wine.sh ]; then
+    echo "== Windows program under Wine"
+    bash scripts/test-wine.sh
+fi
 echo "all tests passed"
