@@ -1,0 +1,30 @@
+// The program keeps its texts as code-page-1251 bytes; the window system is
+// given them as UTF-16, converted with an explicit 1251 table, so Cyrillic reads
+// right whatever the machine's own ANSI code page is.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace ostrakan {
+
+constexpr UINT kCodePage1251 = 1251;
+
+// Converts `length` bytes of 1251 text into `wide` (room for `room` units,
+// including a terminating zero) and returns the units written before the zero.
+int widenFrom1251(const char* text, int length, wchar_t* wide, int room);
+
+// Converts a zero-terminated UTF-16 text into at most room - 1 bytes of 1251
+// text plus a terminating zero; returns the bytes written before the zero.
+// Characters 1251 lacks become '?'.
+std::size_t narrowTo1251(const wchar_t* wide, char* text, std::size_t room);
+
+// Window text in 1251 bytes, through the wide API.
+void setWindowText1251(HWND window, const char* text);
+std::size_t getWindowText1251(HWND window, char* buffer, std::size_t room);
+
+// TextOutW of 1251 bytes.
+void textOut1251(HDC dc, int x, int y, const char* text, int length);
+
+}  // namespace ostrakan
