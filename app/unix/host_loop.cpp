@@ -1,0 +1,41 @@
+#include "app/unix/host_loop.h"
+
+#include <poll.h>
+
+#include "app/tick.h"
+
+namespace ostrakan {
+
+HostLoop::HostLoop(Core& core, BurstEvents& events, TimePoint start)
+    : core_(core), events_(events), schedule_(Milliseconds(kTickMilliseconds), start) {}
+
+void HostLoop::handle(TimePoint now, bool burstEnded) {
+    if (burstEnded) {
+        core_.onGapTimer();
+        ++classified_;
+        releaseAfterTick_ = true;
+    }
+    if (schedule_.due(now)) {
+        const bool release = releaseAfterTick_;
+        core_.tick();
+        ++ticks_;
+        schedule_.advance(now);
+        if (release) {
+            releaseAfterTick_ = false;
+            events_.releaseBurst();
+        }
+    }
+}
+
+void HostLoop::runOnce() {
+    pollfd event{events_.burstEventFd(), POLLIN, 0};
+    const int timeout = schedule_.pollTimeout(SteadyClock::now());
+    ::poll(&event, event.fd >= 0 ? 1 : 0, timeout);
+    handle(SteadyClock::now(), events_.takeBurstEnd());
+}
+
+void HostLoop::runUntil(Done done, void* context) {
+    while (!done(context)) runOnce();
+}
+
+}  // namespace ostrakan

@@ -1,0 +1,41 @@
+// The window's thread on POSIX: one thread that runs the 54 ms tick on the
+// monotonic clock and the reply classifier when the serial reader reports that a
+// burst has ended, never both at once. It waits in poll() between the two.
+#pragma once
+
+#include "app/core.h"
+#include "serial/unix/posix_line.h"
+#include "serial/unix/quiet_timer.h"
+
+namespace ostrakan {
+
+class HostLoop {
+public:
+    HostLoop(Core& core, BurstEvents& events, TimePoint start = SteadyClock::now());
+
+    // One pass at `now`: the classifier first if a burst ended (its timer message
+    // came before the tick's), then the tick if it is due. A classified burst is
+    // released to the reader only after the tick that follows it, the one in which
+    // a waiting procedure takes its reply from the receive buffer.
+    void handle(TimePoint now, bool burstEnded);
+
+    // Waits for the next due tick or burst end, then handles it.
+    void runOnce();
+
+    // Runs passes until done(context) is true after one of them.
+    using Done = bool (*)(void* context);
+    void runUntil(Done done, void* context);
+
+    unsigned long ticks() const { return ticks_; }
+    unsigned long classified() const { return classified_; }
+
+private:
+    Core& core_;
+    BurstEvents& events_;
+    TickSchedule schedule_;
+    bool releaseAfterTick_ = false;
+    unsigned long ticks_ = 0;
+    unsigned long classified_ = 0;
+};
+
+}  // namespace ostrakan

@@ -1,0 +1,36 @@
+# POSIX targets: the serial back-end with the host loop, the device simulator and
+# the command-line tool.
+find_package(Threads REQUIRED)
+
+add_library(ostrakan_posix STATIC
+    app/unix/host_loop.cpp
+    serial/unix/io_threads.cpp
+    serial/unix/port_map.cpp
+    serial/unix/posix_line.cpp
+    serial/unix/quiet_timer.cpp
+    serial/unix/trace.cpp
+)
+target_link_libraries(ostrakan_posix PUBLIC ostrakan_core Threads::Threads)
+ostrakan_warnings(ostrakan_posix)
+
+# The simulated controller and modem, also served in-process by "ostrakan-cli --port sim".
+add_library(ostrakan_sim STATIC
+    tools/sim/device_model.cpp
+    tools/sim/sim_options.cpp
+    tools/sim/sim_server.cpp
+)
+target_include_directories(ostrakan_sim PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(ostrakan_sim PUBLIC ostrakan_posix Threads::Threads)
+ostrakan_warnings(ostrakan_sim)
+
+add_executable(ostrakan-sim tools/sim/main.cpp)
+target_link_libraries(ostrakan-sim PRIVATE ostrakan_sim)
+ostrakan_warnings(ostrakan-sim)
+
+add_library(ostrakan_cli STATIC tools/cli/cli.cpp)
+target_link_libraries(ostrakan_cli PUBLIC ostrakan_posix ostrakan_sim)
+ostrakan_warnings(ostrakan_cli)
+
+add_executable(ostrakan-cli tools/cli/main.cpp)
+target_link_libraries(ostrakan-cli PRIVATE ostrakan_cli)
+ostrakan_warnings(ostrakan-cli)

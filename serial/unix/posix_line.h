@@ -1,0 +1,143 @@
+// The POSIX serial back-end: a termios device at 9600 8N1 raw, a reader thread
+// blocked in poll() that assembles bursts and owns the 200 ms quiet-line timer,
+// and a writer thread that sends the transmit buffer once per hand-off.
+//
+// The end of a burst is handed to the host loop (the window's thread) through a
+// pipe; the host loop runs the reply classifier and, after the tick that follows,
+// releases the burst. Until then the reader leaves new bytes in the driver, so
+// the receive buffer is never written while the window's thread reads it.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "serial/line.h"
+#include "serial/link_buffers.h"
+#include "serial/unix/port_map.h"
+
+namespace ostrakan {
+
+// What the host loop needs from a line whose gap timer runs on another thread.
+class BurstEvents {
+public:
+    // Readable when a burst has ended (poll it with the tick's timeout).
+    virtual int burstEventFd() const = 0;
+    // True once per ended burst; its bytes are then safe to read on this thread.
+    virtual bool takeBurstEnd() = 0;
+    // The classifier has run and the following tick has taken the reply: the
+    // reader may start the next burst at offset 0.
+    virtual void releaseBurst() = 0;
+
+protected:
+    ~BurstEvents() = default;
+};
+
+// Why the last open failed, for messages the user can act on.
+enum class OpenFailure : std::uint8_t {
+    None,
+    NoSuchName,       // a COM name without a device
+    NoSuchDevice,     // ENOENT, ENXIO, ENODEV
+    PermissionDenied, // EACCES, EPERM
+    InUse,            // another program holds the lock or the exclusive mode
+    NotATerminal,     // the file is no serial device
+    Other,
+};
+
+class PosixLine : public Line, public BurstEvents {
+public:
+    explicit PosixLine(LinkBuffers& link);
+    ~PosixLine();
+    PosixLine(const PosixLine&) = delete;
+    PosixLine& operator=(const PosixLine&) = delete;
+
+    // Line. All of these run on the window's thread.
+    int open(const char* name) override;
+    bool isOpen() const override { return fd_ >= 0; }
+    void close() override;
+    void handOff() override;
+    void stopGapTimer() override;
+
+    // BurstEvents, window's thread.
+    int burstEventFd() const override { return eventPipe_[0]; }
+    bool takeBurstEnd() override;
+    void releaseBurst() override;
+
+    // The last open's failure: kind, the system's errno and the file tried.
+    OpenFailure lastFailure() const { return failure_; }
+    int lastErrno() const { return failureErrno_; }
+    const char* lastDevice() const { return device_; }
+    // One line for the user: "/dev/ttyS2: no such device" and the like.
+    void describeFailure(char* text, std::size_t room) const;
+
+    // Writes every hand-off and every ended burst to this descriptor (-1: none).
+    void setTrace(int fd) { traceFd_ = fd; }
+
+    // Bytes the reader read from the driver and dropped past the 600-byte buffer
+    // (for tests; written by the reader, read after close).
+    std::uint32_t droppedBytes() const { return dropped_.load(std::memory_order_acquire); }
+    // Threads started since construction (for tests: reopening starts fresh ones).
+    unsigned threadStarts() const { return threadStarts_; }
+
+private:
+    static void* readerMain(void* self);
+    static void* writerMain(void* self);
+    void readerLoop();
+    void writerLoop();
+    bool writeAll(const std::uint8_t* bytes, std::size_t count);
+    int fail(OpenFailure kind, int err, int code);
+    void trace(const char* direction, const std::uint8_t* bytes, std::size_t count);
+
+    LinkBuffers& link_;
+
+    // Window's thread only (the threads get the descriptor when they are started,
+    // through pthread_create's happens-before edge).
+    int fd_ = -1;
+    OpenFailure failure_ = OpenFailure::None;
+    int failureErrno_ = 0;
+    char device_[kDevicePathRoom] = {};
+    int traceFd_ = -1;
+    unsigned threadStarts_ = 0;
+    pthread_t reader_{};
+    pthread_t writer_{};
+
+    // Made once in the constructor, never changed until the destructor.
+    // stopPipe_: written by close() on the window's thread, never drained while a
+    //   session runs, so both threads see it readable until they have ended.
+    // wakePipe_: written by releaseBurst() on the window's thread, drained by the reader.
+    // eventPipe_: written by the reader when a burst ended, drained by takeBurstEnd().
+    int stopPipe_[2] = {-1, -1};
+    int wakePipe_[2] = {-1, -1};
+    int eventPipe_[2] = {-1, -1};
+
+    // Set by the reader (release) when a burst ended; cleared by takeBurstEnd() on
+    // the window's thread (acquire), which then reads the receive buffer.
+    std::atomic<bool> burstEnded_{false};
+    // Set by the reader together with burstEnded_; cleared by releaseBurst() on the
+    // window's thread (release) once nothing reads the buffer before the next
+    // burst. The reader (acquire) does not read the driver while it is set.
+    std::atomic<bool> held_{false};
+    // Reader thread writes; tests read after close.
+    std::atomic<std::uint32_t> dropped_{0};
+
+    // Transmit side. writerMutex_ guards the four fields below it.
+    std::mutex writerMutex_;
+    std::condition_variable writerWake_;
+    // Set by close() (window's thread) to end the writer; cleared by open().
+    bool writerStop_ = false;
+    // Set by handOff() (window's thread) when it filled outgoing_; cleared by the
+    // writer when it takes the bytes.
+    bool pending_ = false;
+    // Set by the writer while it sends outgoing_ (it then reads outgoing_ without
+    // the lock); handOff() leaves outgoing_ alone meanwhile, so a hand-off during a
+    // write is not sent, as with a writer that is not suspended yet.
+    bool busy_ = false;
+    std::size_t outgoingCount_ = 0;
+    std::uint8_t outgoing_[kTransmitBufferSize] = {};
+};
+
+}  // namespace ostrakan

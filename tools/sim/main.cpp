@@ -1,0 +1,105 @@
+// ostrakan-sim: the simulated controller and modem on a pseudo-terminal (or a
+// serial device), until SIGTERM or SIGINT.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "tools/sim/device_model.h"
+#include "tools/sim/sim_options.h"
+#include "tools/sim/sim_server.h"
+
+namespace {
+
+int gStopWrite = -1;  // the signal handler's end of the stop pipe
+
+extern "C" void onSignal(int) {
+    const char one = 1;
+    if (gStopWrite >= 0) (void)!::write(gStopWrite, &one, 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace ostrakan::sim;
+    SimOptions options;
+    std::string error;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kSimUsage, stdout);
+            return 0;
+        }
+    }
+    if (!parseSimOptions(argc, argv, 1, &options, &error)) {
+        std::fprintf(stderr, "ostrakan-sim: %s\n%s", error.c_str(), kSimUsage);
+        return 2;
+    }
+
+    int stopPipe[2];
+    if (::pipe(stopPipe) != 0) {
+        std::perror("ostrakan-sim: pipe");
+        return 1;
+    }
+    gStopWrite = stopPipe[1];
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    int traceFd = options.trace ? STDERR_FILENO : -1;
+    if (!options.traceFile.empty()) {
+        traceFd = ::open(options.traceFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (traceFd < 0) {
+            std::fprintf(stderr, "ostrakan-sim: cannot open %s: %s\n", options.traceFile.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    }
+
+    PseudoTerminal pty;
+    int lineFd = -1;
+    std::string path;
+    if (!options.device.empty()) {
+        if (!openSerialDevice(options.device, &lineFd, &error)) {
+            std::fprintf(stderr, "ostrakan-sim: %s\n", error.c_str());
+            return 1;
+        }
+        path = options.device;
+    } else {
+        if (!openPseudoTerminal(&pty, &error)) {
+            std::fprintf(stderr, "ostrakan-sim: %s\n", error.c_str());
+            return 1;
+        }
+        lineFd = pty.master;
+        path = pty.slavePath;
+        if (!options.link.empty()) {
+            ::unlink(options.link.c_str());  // a link left by an earlier run
+            if (::symlink(path.c_str(), options.link.c_str()) != 0) {
+                std::fprintf(stderr, "ostrakan-sim: cannot link %s: %s\n", options.link.c_str(),
+                             std::strerror(errno));
+                return 1;
+            }
+        }
+    }
+
+    DeviceModel model(options.blank);
+    model.modem.echo = options.echo;
+    std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "ostrakan-sim: serving %s%s%s\n", path.c_str(),
+                 options.link.empty() ? "" : " as ", options.link.c_str());
+
+    SimServer server(model, options.faults, traceFd);
+    server.serve(lineFd, stopPipe[0]);
+
+    if (!options.link.empty()) ::unlink(options.link.c_str());
+    if (options.device.empty()) closePseudoTerminal(&pty);
+    else ::close(lineFd);
+    return 0;
+}
