@@ -174,10 +174,16 @@ TEST(TextField, AssignShorterClearsTheRestOfTheView) {
 }
 
 TEST(TextField, NullControlReadsEmptyAndShowsNothing) {
+    // A window that cannot make another control leaves the field without one.
     HeadlessWindow w;
+    while (w.controlCount() < HeadlessWindow::kMaxControls)
+        w.createControl(ControlKind::Edit, 0, 0, 1, 1, 1, "busy");
+    const int textCalls = w.setTextCalls;
     for (bool byteView : {true, false}) {
         SCOPED_TRACE(byteView);
         TextField f;
+        f.createEdit(0, 0, 1, 1, w, 2);
+        ASSERT_EQ(f.control(), ControlHandle{0});
         if (byteView) f.selectBytes(); else f.selectText();
         f.assign("old", 3);
         f.readControl();
@@ -185,9 +191,15 @@ TEST(TextField, NullControlReadsEmptyAndShowsNothing) {
         f.assign("x", 1);
         f.showInControl();
         f.blankControl();
-        EXPECT_EQ(f.length(), 1u);
+        EXPECT_EQ(viewOf(f), "x");
     }
-    EXPECT_EQ(w.setTextCalls, 0);
+    TextField never;
+    never.readControl();
+    never.showInControl();
+    never.blankControl();
+    EXPECT_EQ(never.length(), 0u);
+    EXPECT_EQ(w.setTextCalls, textCalls);
+    for (std::size_t i = 0; i < w.controlCount(); ++i) EXPECT_STREQ(w.controlAt(i)->text, "busy");
 }
 
 TEST(TextField, CreateTwiceKeepsTheFirstControl) {
