@@ -36,16 +36,51 @@ std::size_t formatTrace(char* out, std::size_t room, const char* direction,
     return n;
 }
 
-void writeTrace(int fd, const char* direction, const std::uint8_t* bytes, std::size_t count) {
-    if (fd < 0) return;
-    char line[kTraceLineRoom];
-    const std::size_t n = formatTrace(line, sizeof line, direction, bytes, count);
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t w = ::write(fd, line + done, n - done);
-        if (w <= 0) return;
-        done += static_cast<std::size_t>(w);
+namespace {
+
+// Collects a line in a fixed buffer and writes it out whenever it fills up, so a
+// burst of any length is one line.
+struct LineWriter {
+    int fd;
+    char buffer[1024];
+    std::size_t used = 0;
+
+    void put(char c) {
+        if (used == sizeof buffer) flush();
+        buffer[used++] = c;
     }
+    void flush() {
+        std::size_t done = 0;
+        while (done < used) {
+            const ssize_t w = ::write(fd, buffer + done, used - done);
+            if (w <= 0) break;
+            done += static_cast<std::size_t>(w);
+        }
+        used = 0;
+    }
+};
+
+}  // namespace
+
+void writeTrace(int fd, const char* direction, const std::uint8_t* bytes, std::size_t count) {
+    static const char kHex[] = "0123456789ABCDEF";
+    if (fd < 0) return;
+    char head[64];
+    const std::size_t n = formatTrace(head, sizeof head, direction, bytes, 0);  // time, direction, "||"
+    LineWriter out{fd, {}};
+    for (std::size_t i = 0; i + 4 < n; ++i) out.put(head[i]);  // without " ||\n"
+    for (std::size_t i = 0; i < count; ++i) {
+        out.put(' ');
+        out.put(kHex[bytes[i] >> 4]);
+        out.put(kHex[bytes[i] & 0x0F]);
+    }
+    out.put(' ');
+    out.put('|');
+    for (std::size_t i = 0; i < count; ++i)
+        out.put(bytes[i] >= 0x20 && bytes[i] <= 0x7E ? static_cast<char>(bytes[i]) : '.');
+    out.put('|');
+    out.put('\n');
+    out.flush();
 }
 
 }  // namespace ostrakan

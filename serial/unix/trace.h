@@ -15,8 +15,8 @@ constexpr std::size_t kTraceLineRoom = 4 * 600 + 64;
 std::size_t formatTrace(char* out, std::size_t room, const char* direction,
                         const std::uint8_t* bytes, std::size_t count);
 
-// Formats into a stack buffer and writes it to fd in one write() call, so lines of
-// several threads do not interleave. Does nothing for fd < 0.
+// Writes the line for a burst of any length to fd, in 1 KiB pieces; callers keep
+// to one thread per descriptor. Does nothing for fd < 0.
 void writeTrace(int fd, const char* direction, const std::uint8_t* bytes, std::size_t count);
 
 }  // namespace ostrakan

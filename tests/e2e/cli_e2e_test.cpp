@@ -1,2 +1,424 @@
+// ostrakan-cli against ostrakan-sim over a pseudo-terminal: every command, the
+// bytes on the line (from the simulator's trace), and the faults the simulator
+// can play. Real time: each case is one or two short runs of the tool.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
-TEST(Placeholder, Builds) { EXPECT_TRUE(true); }
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<char*> argvOf(std::vector<std::string>& args) {
+    std::vector<char*> v;
+    for (std::string& a : args) v.push_back(a.data());
+    v.push_back(nullptr);
+    return v;
+}
+
+// Bytes from "0A 21 AA" notation.
+std::string hex(const char* text) {
+    std::string s;
+    std::istringstream in(text);
+    std::string tok;
+    while (in >> tok) s += static_cast<char>(std::stoi(tok, nullptr, 16));
+    return s;
+}
+
+struct TraceLine {
+    std::string direction;
+    std::string bytes;
+};
+
+// "12:00:01.234 RX 0A 21 AA |.!.|" -> {RX, bytes}
+std::vector<TraceLine> parseTrace(const std::string& text) {
+    std::vector<TraceLine> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string time, dir, tok;
+        if (!(words >> time >> dir)) continue;
+        TraceLine t{dir, ""};
+        while (words >> tok && tok[0] != '|') t.bytes += static_cast<char>(std::stoi(tok, nullptr, 16));
+        lines.push_back(t);
+    }
+    return lines;
+}
+
+class CliE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/ostrakan-e2e-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        work = dir;
+        link = (work / "com7").string();
+        traceFile = (work / "trace.log").string();
+    }
+
+    void TearDown() override {
+        stopSim();
+        std::error_code ec;
+        fs::remove_all(work, ec);
+    }
+
+    // Starts the simulator on a new pseudo-terminal linked as <work>/com7, so that
+    // with OSTRAKAN_DEVICES=<work> the port COM7 reaches it.
+    void startSim(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {OSTRAKAN_SIM_PATH, "--link", link, "--trace-file", traceFile};
+        args.insert(args.end(), extra.begin(), extra.end());
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        simPid = ::fork();
+        ASSERT_GE(simPid, 0);
+        if (simPid == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            const int err = ::open((work / "sim.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(err, STDERR_FILENO);
+            ::close(out[0]);
+            auto argv = argvOf(args);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        // Its first line of output is the pseudo-terminal's path: then it serves.
+        std::string first;
+        pollfd p{out[0], POLLIN, 0};
+        while (first.find('\n') == std::string::npos && ::poll(&p, 1, 10000) > 0) {
+            char c[256];
+            const ssize_t n = ::read(out[0], c, sizeof c);
+            if (n <= 0) break;
+            first.append(c, static_cast<std::size_t>(n));
+        }
+        ::close(out[0]);
+        ASSERT_NE(first.find("/dev/pts/"), std::string::npos) << first << slurp(work / "sim.err");
+        ptyPath = first.substr(0, first.find('\n'));
+    }
+
+    void stopSim() {
+        if (simPid <= 0) return;
+        ::kill(simPid, SIGTERM);
+        int status = 0;
+        ::waitpid(simPid, &status, 0);
+        simPid = -1;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "the simulator did not end cleanly on SIGTERM: " << status << slurp(work / "sim.err");
+        EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "the link outlived the simulator";
+    }
+
+    Result cli(std::vector<std::string> args, int timeoutMs = 60000) {
+        args.insert(args.begin(), OSTRAKAN_CLI_PATH);
+        const fs::path outFile = work / "cli.out", errFile = work / "cli.err";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(work.c_str()) != 0) ::_exit(126);
+            ::setenv("OSTRAKAN_DEVICES", work.c_str(), 1);
+            const int o = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(o, STDOUT_FILENO);
+            ::dup2(e, STDERR_FILENO);
+            auto argv = argvOf(args);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        Result r;
+        int status = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > end) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                ADD_FAILURE() << "ostrakan-cli did not finish in time";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));  // waiting for a process, not timing logic
+        }
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = slurp(outFile);
+        r.err = slurp(errFile);
+        return r;
+    }
+
+    // What the program sent (the simulator's RX lines), in order.
+    std::vector<std::string> requests() {
+        std::vector<std::string> v;
+        for (const TraceLine& t : parseTrace(slurp(traceFile)))
+            if (t.direction == "RX") v.push_back(t.bytes);
+        return v;
+    }
+    std::vector<std::string> answers() {
+        std::vector<std::string> v;
+        for (const TraceLine& t : parseTrace(slurp(traceFile)))
+            if (t.direction == "TX") v.push_back(t.bytes);
+        return v;
+    }
+
+    fs::path work;
+    std::string link, traceFile, ptyPath;
+    pid_t simPid = -1;
+};
+
+#define EXPECT_RESULT(r, code) EXPECT_EQ((r).status, code) << "stdout: " << (r).out << "\nstderr: " << (r).err
+
+TEST_F(CliE2eTest, ReadPeriodSendsTheReadFrameAndPrintsThreeDigits) {
+    startSim();
+    const Result r = cli({"--port", link, "read", "period"});
+    EXPECT_RESULT(r, 0);
+    EXPECT_EQ(r.out, "010\n");
+    EXPECT_EQ(requests(), std::vector<std::string>{hex("0A 21 AA 4E 41 00 00 00 00 00 00 00")});
+}
+
+TEST_F(CliE2eTest, ComNameReachesTheSimulatorThroughTheDevicesLink) {
+    startSim();
+    const Result r = cli({"--port", "COM7", "read", "address"});
+    EXPECT_RESULT(r, 0);
+    EXPECT_EQ(r.out, "007\n");
+    EXPECT_EQ(requests(), std::vector<std::string>{hex("0A 21 AA 4E 40 00 00 00 00 00 00 00")});
+    const Result ports = cli({"ports"});
+    EXPECT_RESULT(ports, 0);
+    EXPECT_NE(ports.out.find("COM7 " + link + "\n"), std::string::npos) << ports.out;
+}
+
+TEST_F(CliE2eTest, WrittenAddressIsReadBackAsTheDevicesByte) {
+    startSim();
+    EXPECT_RESULT(cli({"--port", link, "write", "address", "300"}), 0);
+    const Result r = cli({"--port", link, "read", "address"});
+    EXPECT_RESULT(r, 0);
+    EXPECT_EQ(r.out, "044\n");  // the controller keeps 300 modulo 256
+    const auto sent = requests();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0], hex("0A 21 AA 30 41 54 44 50 31 33 30 30"));
+}
+
+TEST_F(CliE2eTest, PhoneWriteAndRead) {
+    startSim();
+    EXPECT_RESULT(cli({"--port", link, "write", "phone2", "89"}), 0);
+    EXPECT_RESULT(cli({"--port", link, "write", "sms", "89001234567"}), 0);
+    Result r = cli({"--port", link, "read", "phone2"});
+    EXPECT_RESULT(r, 0);
+    EXPECT_EQ(r.out, "89\n");
+    r = cli({"--port", link, "read", "sms"});
+    EXPECT_EQ(r.out, "89001234567\n");
+    const auto sent = requests();
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[0], hex("0A 21 AA 31 41 54 44 50 38 39 0D 0A"));
+    EXPECT_EQ(sent[1], hex("0A 21 AA 32 41 54 44 50") + "89001234567\r\n");
+    EXPECT_EQ(sent[2], hex("0A 21 AA 4E 31 00 00 00 00 00 00 00"));
+}
+
+TEST_F(CliE2eTest, ChannelsWriteExactlyTheListedBoxes) {
+    startSim();
+    EXPECT_RESULT(cli({"--port", link, "write", "channels", "1:A", "31:BX", "17:T", "17:BX"}), 0);
+    const Result r = cli({"--port", link, "read", "channels"});
+    EXPECT_RESULT(r, 0);
+    std::string expected;
+    for (int n = 1; n <= 31; ++n)
+        expected += std::to_string(n) + (n == 1 ? " 1 0 0\n" : n == 17 ? " 0 1 1\n" : n == 31 ? " 0 0 1\n" : " 0 0 0\n");
+    EXPECT_EQ(r.out, expected);
+    const auto sent = requests();
+    ASSERT_EQ(sent.size(), 2u);
+    std::string frame = hex("0A 21 AA 42");
+    for (int n = 1; n <= 31; ++n) frame += static_cast<char>(n == 1 ? 1 : n == 17 ? 6 : n == 31 ? 4 : 0);
+    EXPECT_EQ(sent[0], frame);
+    EXPECT_EQ(sent[1], hex("0A 21 AA 4E 42 00 00 00 00 00 00 00"));
+}
+
+TEST_F(CliE2eTest, ModemWriteThenReadBack) {
+    startSim();
+    const Result w = cli({"--port", link, "modem", "write", "--ip", "203.0.113.5", "--apn", "m2m.example",
+                          "--user", "fieldop", "--password", "pw"});
+    EXPECT_RESULT(w, 0);
+    EXPECT_EQ(w.out, "Ok!\n");
+    EXPECT_EQ(slurp(work / "_data.ini"), "203.0.113.5\r\nm2m.example\r\nfieldop\r\npw");
+    const auto sent = requests();
+    const std::vector<std::string> expected = {
+        "+++\r\n", "ATE0\r\n", "AT^SISS=0,\"srvType\",\"Socket\"\r\n",
+        "AT^SISS=0,\"address\",\"socktcp://listener:65534\"\r\n", "AT^SISS=9,\"srvType\",\"Socket\"\r\n",
+        "AT^SISS=9,\"address\",\"socktcp://203.0.113.5:65534\"\r\n", "AT^SICS=0,\"conType\",\"GPRS0\"\r\n",
+        "AT^SICS=0,\"apn\",\"m2m.example\"\r\n", "AT^SICS=0,\"user\",\"fieldop\"\r\n",
+        "AT^SICS=0,\"passwd\",\"pw\"\r\n", "AT^SIPS=service,save,0\r\n", "AT^SIPS=service,save,9\r\n",
+        "AT^SIPS=connection,save,0\r\n"};
+    EXPECT_EQ(sent, expected);
+
+    const Result r = cli({"--port", link, "modem", "read"});
+    EXPECT_RESULT(r, 0);
+    EXPECT_EQ(r.out, "IP Address: 203.0.113.5\nAPN: m2m.example\nUser: fieldop\n");
+}
+
+TEST_F(CliE2eTest, ModemWriteTakesTheOtherEntriesFromTheSettingsFile) {
+    startSim({"--echo"});  // the modem starts with echo on: "ATE0" is answered echoed
+    { std::ofstream(work / "_data.ini", std::ios::binary) << "198.51.100.9\r\nold.apn\r\nolduser\r\noldpw"; }
+    const Result w = cli({"--port", link, "modem", "write", "--apn", "new.apn"});
+    EXPECT_RESULT(w, 0);
+    EXPECT_EQ(slurp(work / "_data.ini"), "198.51.100.9\r\nnew.apn\r\nolduser\r\noldpw");
+    const auto said = answers();
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ(said[0], "ATE0\r\r\nOK\r\n");
+    const Result r = cli({"--port", link, "modem", "read"});
+    EXPECT_EQ(r.out, "IP Address: 198.51.100.9\nAPN: new.apn\nUser: olduser\n");
+}
+
+TEST_F(CliE2eTest, WithoutInternetErasesTheProfilesSoReadFindsEmpty0) {
+    startSim();
+    const Result w = cli({"--port", link, "modem", "write", "--no-internet"});
+    EXPECT_RESULT(w, 0);
+    EXPECT_FALSE(fs::exists(work / "_data.ini"));  // this path does not save the panel
+    const auto sent = requests();
+    ASSERT_EQ(sent.size(), 25u);
+    EXPECT_EQ(sent[1], "AT^SIPS=all,reset,0\r\n");
+    EXPECT_EQ(sent[7], "AT^SIPS=all,save,0\r\n");
+    EXPECT_EQ(sent[19], "AT^SIPS=service,reset,9\r\n");
+    EXPECT_EQ(sent[20], "AT^SIPS=service,save,9\r\n");
+    EXPECT_EQ(sent[21], "ATE0\r\n");
+    EXPECT_EQ(sent[24], "AT&W\r\n");
+    const Result r = cli({"--port", link, "modem", "read"});
+    EXPECT_RESULT(r, 1);
+    EXPECT_EQ(r.err, "Empty0\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliE2eTest, ErrorAnswersEndTheQueryWithEmpty9OrError) {
+    startSim({"--error", "AT^SIPS=service,load,9", "--error", "ATE0"});
+    Result r = cli({"--port", link, "modem", "read"});
+    EXPECT_RESULT(r, 1);  // ERROR to "ATE0": the query waits for OK until its deadline
+    EXPECT_EQ(r.err, "Error!\n");
+    stopSim();
+    std::remove(traceFile.c_str());
+    startSim({"--error", "AT^SIPS=service,load,9"});
+    r = cli({"--port", link, "modem", "read"});
+    EXPECT_RESULT(r, 1);
+    EXPECT_EQ(r.err, "Empty9\n");
+    EXPECT_EQ(answers().back(), "\r\nERROR\r\n");
+}
+
+TEST_F(CliE2eTest, SilenceIsATimeOut) {
+    startSim({"--silent", "read:period"});
+    const auto start = std::chrono::steady_clock::now();
+    const Result r = cli({"--port", link, "read", "period"});
+    EXPECT_RESULT(r, 1);
+    EXPECT_NE(r.err.find("did not answer"), std::string::npos);
+    EXPECT_EQ(r.out, "");
+    // 60 ticks of 54 ms after the request.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3200));
+}
+
+TEST_F(CliE2eTest, ChunksUnderTheQuietPeriodMakeOneReply) {
+    startSim({"--chunks", "read:phone1:3:120"});
+    const Result r = cli({"--port", link, "read", "phone1"});
+    EXPECT_RESULT(r, 0);
+    EXPECT_EQ(r.out, "89161234567\n");
+    EXPECT_EQ(answers().size(), 7u);  // 20 bytes in pieces of 3
+}
+
+TEST_F(CliE2eTest, ChunksOverTheQuietPeriodAreSeparateBurstsAndTheReadTimesOut) {
+    // "0A 21" and "AA 41" ... each a burst of its own: none starts with the frame head.
+    startSim({"--chunks", "read:period:2:260"});
+    const Result r = cli({"--port", link, "read", "period"});
+    EXPECT_RESULT(r, 1);
+}
+
+TEST_F(CliE2eTest, AnOverLongBurstIsCutAndTheReplyStillTaken) {
+    startSim({"--long", "read:channels:1000"});
+    const Result r = cli({"--port", link, "read", "channels"});
+    EXPECT_RESULT(r, 0);
+    EXPECT_NE(r.out.find("17 0 1 0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("31 0 0 1\n"), std::string::npos) << r.out;
+    ASSERT_EQ(answers().size(), 1u);
+    EXPECT_EQ(answers()[0].size(), 1000u);
+}
+
+TEST_F(CliE2eTest, ASecondProgramOnTheSamePortIsToldItIsInUse) {
+    startSim({"--delay", "AT:5000"});
+    // The first keeps the port while it waits for the modem.
+    const pid_t first = ::fork();
+    if (first == 0) {
+        ::chdir(work.c_str());
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::execl(OSTRAKAN_CLI_PATH, OSTRAKAN_CLI_PATH, "--port", link.c_str(), "modem", "read",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // The first has the port once its "+++" reached the simulator.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (requests().empty() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_FALSE(requests().empty());
+    const Result second = cli({"--port", link, "read", "period"});
+    EXPECT_RESULT(second, 3);
+    EXPECT_NE(second.err.find("in use"), std::string::npos) << second.err;
+    ::kill(first, SIGTERM);
+    int status = 0;
+    ::waitpid(first, &status, 0);
+}
+
+TEST_F(CliE2eTest, PortFailuresAndRefusedInputHaveTheirExitStatus) {
+    Result r = cli({"--port", "/dev/ostrakan-missing", "read", "period"});
+    EXPECT_RESULT(r, 3);
+    EXPECT_NE(r.err.find("no such device"), std::string::npos) << r.err;
+    r = cli({"--port", "COM999", "read", "period"});
+    EXPECT_RESULT(r, 2);
+    EXPECT_NE(r.err.find("Name is wrong."), std::string::npos) << r.err;
+    r = cli({"--port", "COM96", "read", "period"});  // /dev/ttyACM31: not on this machine
+    EXPECT_RESULT(r, 3);
+
+    startSim();
+    EXPECT_RESULT(cli({"--port", link, "write", "period", "12"}), 2);
+    EXPECT_RESULT(cli({"--port", link, "write", "period", "1a2"}), 2);
+    EXPECT_RESULT(cli({"--port", link, "write", "phone1", "8901234567890123456"}), 2);
+    EXPECT_RESULT(cli({"--port", link, "write", "channels", "32:A"}), 2);
+    EXPECT_RESULT(cli({"--port", link, "write", "channels", "3:X"}), 2);
+    EXPECT_RESULT(cli({"--port", link, "modem", "write", "--apn", std::string(79, 'a')}), 2);
+    EXPECT_RESULT(cli({"--port", link, "modem", "write", "--ip", std::string(40, '1'), "--apn",
+                       std::string(40, 'a'), "--user", std::string(17, 'u')}), 2);
+    EXPECT_RESULT(cli({"--port", link, "modem", "write", "--no-internet", "--apn", "x"}), 2);
+    EXPECT_RESULT(cli({"--port", link, "frobnicate"}), 2);
+    EXPECT_RESULT(cli({}), 2);
+    EXPECT_TRUE(requests().empty());  // nothing refused reached the line
+    EXPECT_FALSE(fs::exists(work / "_data.ini"));
+}
+
+TEST_F(CliE2eTest, BuiltInSimulatorAnswersEveryRead) {
+    for (const char* what : {"period", "address", "phone1", "phone2", "sms"}) {
+        const Result r = cli({"--port", "sim", "read", what});
+        EXPECT_RESULT(r, 0);
+        EXPECT_FALSE(r.out.empty()) << what;
+    }
+    const Result t = cli({"--port", "sim", "--trace", "read", "period"});
+    EXPECT_EQ(t.out, "010\n");
+    const auto trace = parseTrace(t.err);
+    ASSERT_EQ(trace.size(), 2u) << t.err;
+    EXPECT_EQ(trace[0].direction, "TX");
+    EXPECT_EQ(trace[0].bytes, hex("0A 21 AA 4E 41 00 00 00 00 00 00 00"));
+    EXPECT_EQ(trace[1].direction, "RX");
+    EXPECT_EQ(trace[1].bytes.substr(0, 5), hex("0A 21 AA 41 0A"));
+}
+
+}  // namespace

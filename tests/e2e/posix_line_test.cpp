@@ -14,6 +14,7 @@
 
 #include "serial/unix/port_map.h"
 #include "serial/unix/posix_line.h"
+#include "serial/unix/trace.h"
 #include "tools/sim/sim_server.h"
 
 namespace ostrakan {
@@ -220,6 +221,35 @@ TEST(PortMapTest, ComNamesMapToDevicesAndLinksOverrideThem) {
     ::unlink(link.c_str());
     ::rmdir(dir);
     ::unsetenv("OSTRAKAN_DEVICES");
+}
+
+}  // namespace
+}  // namespace ostrakan
+
+namespace ostrakan {
+namespace {
+
+TEST(TraceTest, OneLinePerBurstWithHexAndText) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::string big(700, 'z');
+    big[0] = '\r';
+    writeTrace(fds[1], "RX", reinterpret_cast<const std::uint8_t*>(big.data()), big.size());
+    ::close(fds[1]);
+    std::string got;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    // "HH:MM:SS.mmm RX 0D 7A ... |.zzz...|\n"
+    ASSERT_GT(got.size(), 16u);
+    EXPECT_EQ(got[2], ':');
+    EXPECT_EQ(got[8], '.');
+    EXPECT_EQ(got.substr(12, 10), " RX 0D 7A ");
+    EXPECT_EQ(got.size(), 15 + 3 * 700 + 2 + 700 + 2);
+    EXPECT_EQ(got.substr(got.size() - 4), "zz|\n");
+    EXPECT_EQ(got.find('\n'), got.size() - 1);
+    EXPECT_EQ(got.substr(15 + 3 * 700, 3), " |.");
 }
 
 }  // namespace
