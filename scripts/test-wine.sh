@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# The Windows program under Wine: runs the 64-bit ostrakan.exe headless (Xvfb)
+# against ostrakan-sim on a pseudo-terminal mapped to COM5, driven by our test
+# driver; takes and checks a screenshot; checks the imports of both builds.
+# Expects build/mingw-x86_64, build/mingw-i686 and build/native (with
+# ostrakan-sim), as scripts/test-all.sh leaves them; builds what is missing.
+# Installs what it needs. Exit status non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+. scripts/deps.sh
+WINE_PACKAGES=(wine wine64 xvfb imagemagick x11-utils gcc libc6-dev)
+ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
+
+jobs=$(nproc)
+out=build/wine
+mkdir -p "$out"
+failed=0
+
+echo "-- builds"
+for arch in x86_64 i686; do
+    if [ ! -f "build/mingw-$arch/ostrakan.exe" ] || [ ! -f "build/mingw-$arch/ostrakan_wine_driver.exe" ]; then
+        cmake -S . -B "build/mingw-$arch" -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake" >/dev/null
+        cmake --build "build/mingw-$arch" -j"$jobs" >/dev/null
+    fi
+done
+if [ ! -x build/native/ostrakan-sim ]; then
+    cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Debug >/dev/null
+    cmake --build build/native -j"$jobs" --target ostrakan-sim >/dev/null
+fi
+gcc -shared -fPIC -O2 -Wall -Wextra -Werror -o "$out/pty_modem_lines.so" tests/wine/pty_modem_lines.c -ldl
+
+echo "-- imports: only the system's own DLLs"
+check_imports() {  # objdump, exe
+    local dlls bad
+    dlls=$("$1" -p "$2" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+    bad=$(printf '%s\n' "$dlls" | grep -vxE 'kernel32\.dll|user32\.dll|gdi32\.dll|msvcrt\.dll' || true)
+    if [ -z "$bad" ] && printf '%s\n' "$dlls" | grep -qx user32.dll; then
+        echo "ok - $2 imports: $(echo $dlls)"
+    else
+        echo "FAIL - $2 imports: $(echo $dlls)"
+        failed=1
+    fi
+}
+check_imports x86_64-w64-mingw32-objdump build/mingw-x86_64/ostrakan.exe
+check_imports i686-w64-mingw32-objdump build/mingw-i686/ostrakan.exe
+if x86_64-w64-mingw32-objdump -f build/mingw-x86_64/ostrakan.exe | grep -q 'pei-x86-64' &&
+   i686-w64-mingw32-objdump -f build/mingw-i686/ostrakan.exe | grep -q 'pei-i386'; then
+    echo "ok - one 64-bit and one 32-bit executable"
+else
+    echo "FAIL - executable formats"
+    failed=1
+fi
+
+echo "-- the receive buffer's cut (native)"
+g++ -std=c++17 -Wall -Wextra -Werror -I. tests/wine/burst_store_test.cpp -o "$out/burst_store_test" \
+    -lgtest -lgtest_main -pthread
+"$out/burst_store_test" --gtest_brief=1 || failed=1
+
+echo "-- ostrakan.exe under Wine against ostrakan-sim"
+pids=()
+cleanup() {
+    # Only what this script started, by its id.
+    if [ -n "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+
+# A fresh prefix, without the Mono and Gecko offers.
+export WINEPREFIX=$root/$out/prefix
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=-all
+export WINEARCH=win64
+rm -rf "$WINEPREFIX"
+
+# A virtual display of our own.
+display=
+for n in $(seq 91 140); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=:$n; break; fi
+done
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 1 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+wineboot -i >"$out/wineboot.log" 2>&1
+wineserver -w
+
+# The simulator on a pseudo-terminal; COM5 of the prefix points at it.
+work=$out/work
+rm -rf "$work" && mkdir -p "$work"
+rm -f "$out/sim-link" "$out/screenshot.request"
+build/native/ostrakan-sim --link "$root/$out/sim-link" --trace-file "$root/$out/sim-trace.log" \
+    >"$out/sim.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 1 100); do [ -e "$out/sim-link" ] && break; sleep 0.1; done
+pty=$(readlink -f "$out/sim-link")
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com5"
+echo "COM5 -> $pty"
+
+# Wine's WaitCommEvent needs TIOCMGET, which a pty lacks.
+export LD_PRELOAD=$root/$out/pty_modem_lines.so
+rm -f "$out/ostrakan-window.png"
+wine build/mingw-x86_64/ostrakan_wine_driver.exe \
+    'Z:'"$(echo "$root/build/mingw-x86_64/ostrakan.exe" | tr / '\\')" \
+    'Z:'"$(echo "$root/$work" | tr / '\\')" COM5 >"$out/driver.log" 2>&1 &
+driver=$!
+pids+=($driver)
+
+# The driver asks for the screenshot when the window shows a read's results.
+shot_checked=0
+while kill -0 "$driver" 2>/dev/null; do
+    if [ -f "$work/screenshot.request" ] && [ ! -f "$work/screenshot.done" ]; then
+        read -r ox oy <"$work/screenshot.request"
+        import -display "$display" -window root "$out/ostrakan-window.png"
+        touch "$work/screenshot.done"
+        echo "screenshot: $out/ostrakan-window.png"
+        bash tests/wine/check_screenshot.sh "$out/ostrakan-window.png" "$ox" "$oy" || failed=1
+        shot_checked=1
+    fi
+    sleep 0.2
+done
+driver_status=0
+wait "$driver" || driver_status=$?
+unset LD_PRELOAD
+cat "$out/driver.log" | tr -d '\r'
+[ "$driver_status" -eq 0 ] || { echo "FAIL - driver exit status $driver_status"; failed=1; }
+[ "$shot_checked" -eq 1 ] || { echo "FAIL - no screenshot was taken"; failed=1; }
+wineserver -w || true
+
+if [ "$failed" -ne 0 ]; then
+    echo "Wine tests FAILED (logs in $out)"
+    exit 1
+fi
+echo "Wine tests passed"
