@@ -336,6 +336,9 @@ TEST_F(ClassifierTest, RandomBurstsNeverEscapeTheBuffer) {
         return static_cast<std::size_t>(random() % static_cast<std::uint32_t>(n));
     };
 
+    // The bursts must reach every branch, or the loop proves little.
+    std::uint8_t bitsSeen = 0;
+    int usersTaken = 0, apnsTaken = 0, addressesTaken = 0;
     for (int iteration = 0; iteration < 4000; ++iteration) {
         SCOPED_TRACE(iteration);
         const std::size_t length = below(8) == 0 ? 600 - below(3) : below(601);
@@ -373,18 +376,22 @@ TEST_F(ClassifierTest, RandomBurstsNeverEscapeTheBuffer) {
         if (startsWith("\r\n^SICS:")) expected = kSicsBit;
         if (startsWith("\r\n^SISS:")) expected = kSissBit;
         ASSERT_EQ(flags, expected);
+        bitsSeen = static_cast<std::uint8_t>(bitsSeen | flags);
         // A field changes only when its key is in the burst.
         if (textOf(user) != kOld) {
             ASSERT_EQ(flags, kSicsBit);
             ASSERT_NE(burst.find("^SICS: 0,\"user\",\""), std::string::npos);
+            ++usersTaken;
         }
         if (textOf(apn) != kOld) {
             ASSERT_EQ(flags, kSicsBit);
             ASSERT_NE(burst.find("^SICS: 0,\"apn\",\""), std::string::npos);
+            ++apnsTaken;
         }
         if (textOf(ip) != kOld) {
             ASSERT_EQ(flags, kSissBit);
             ASSERT_NE(burst.find("^SISS: 9,\"address\",\""), std::string::npos);
+            ++addressesTaken;
         }
 
         // The controller decoders stay inside the same burst.
@@ -393,7 +400,8 @@ TEST_F(ClassifierTest, RandomBurstsNeverEscapeTheBuffer) {
         ASSERT_EQ(hasValue, link.replyLength > 4);
         std::uint8_t channels[kChannelCount];
         const std::size_t n = decodeChannelReply(link, channels);
-        ASSERT_LE(n, kChannelCount);
+        const std::size_t carried = link.replyLength > 4 ? link.replyLength - 4 : 0;
+        ASSERT_EQ(n, carried < kChannelCount ? carried : kChannelCount);
         const std::uint8_t* number = nullptr;
         std::size_t numberLength = 0;
         if (decodePhoneReply(link, &number, &numberLength)) {
@@ -402,6 +410,10 @@ TEST_F(ClassifierTest, RandomBurstsNeverEscapeTheBuffer) {
             ASSERT_EQ(std::memchr(number, 0x0A, numberLength), nullptr);
         }
     }
+    EXPECT_EQ(bitsSeen, 0x3F);
+    EXPECT_GT(usersTaken, 0);
+    EXPECT_GT(apnsTaken, 0);
+    EXPECT_GT(addressesTaken, 0);
 }
 
 }  // namespace
