@@ -96,6 +96,10 @@ build/native/ostrakan-sim --link "$root/$out/sim-link" --trace-file "$root/$out/
 pids+=($!)
 for _ in $(seq 1 100); do [ -e "$out/sim-link" ] && break; sleep 0.1; done
 pty=$(readlink -f "$out/sim-link")
+# Wine's mount manager remakes the dosdevices links of COM ports at start-up
+# from HKLM\Software\Wine\Ports, so the mapping goes there as well as into the link.
+wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$pty" /f >/dev/null 2>&1
+wineserver -w
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com5"
 echo "COM5 -> $pty"
 

@@ -448,9 +448,36 @@ void screenshotPause() {
 
 }  // namespace
 
+// The demonstration of scripts/run-window.sh on a machine without a display:
+// open the port, read two parameters, hold still for the screenshot, exit.
+int showWindow(const PROCESS_INFORMATION& pi, const std::string& port) {
+    portCommand(IDM_OPEN_PORT, port, "The " + port + " is opened.", "opening " + port);
+    for (int k = 0; k < 2; ++k) {
+        HWND field = parameterEdit(k);
+        typeInto(field, "");
+        const DWORD start = now();
+        bool shown = false;
+        while (!shown && now() - start < 20000) {
+            click(IDC_PARAMETER_READ_BASE + k);
+            shown = waitUntil([&] { return textOf(field).size() == 3; }, 4000);
+        }
+        report(shown, "parameter field " + std::to_string(k) + " read", textOf(field));
+    }
+    screenshotPause();
+    menuCommand(IDM_EXIT);
+    WaitForSingleObject(pi.hProcess, 15000);
+    return failures == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+    const bool show = argc > 1 && std::strcmp(argv[1], "--show") == 0;
+    if (show) {
+        --argc;
+        ++argv;
+    }
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s <ostrakan.exe> <work directory> <port name>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--show] <ostrakan.exe> <work directory> <port name>\n",
+                     argv[0]);
         return 2;
     }
     const std::string exe = argv[1];
@@ -459,7 +486,7 @@ int main(int argc, char** argv) {
     const std::string port = argv[3];
 
     // What a previous session saved, loaded at start-up.
-    writeFileBytes(workDir + "\\_data.ini", "10.1.2.3\r\ninternet\r\nuser1\r\npass1");
+    if (!show) writeFileBytes(workDir + "\\_data.ini", "10.1.2.3\r\ninternet\r\nuser1\r\npass1");
 
     STARTUPINFOA si{};
     si.cb = sizeof si;
@@ -477,6 +504,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     WaitForInputIdle(pi.hProcess, 10000);
+    if (show) return showWindow(pi, port);
 
     startUpChecks();
     portChecks(port);
