@@ -7,6 +7,7 @@
 // The work directory becomes the program's current directory ("_data.ini").
 // Exit code 0 when every check passed.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,20 @@ int checks = 0;
 HWND mainWindow = nullptr;
 std::string workDir;
 std::string exePath;
+DWORD programId = 0;
+
+// Threads of the program, as the system lists them.
+int threadCount() {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 t{};
+    t.dwSize = sizeof t;
+    int n = 0;
+    for (BOOL more = Thread32First(snap, &t); more; more = Thread32Next(snap, &t))
+        if (t.th32OwnerProcessID == programId) ++n;
+    CloseHandle(snap);
+    return n;
+}
 
 void report(bool ok, const std::string& what, const std::string& detail = "") {
     ++checks;
@@ -276,14 +291,22 @@ void startUpChecks() {
     if (image) FreeLibrary(image);
 }
 
+int threadsWhileClosed = 0;
+
 void portChecks(const std::string& port) {
     portCommand(IDM_CLOSE_PORT, "", "The Port is closed.", "closing with nothing open");
+    threadsWhileClosed = threadCount();
     portCommand(IDM_OPEN_PORT, "COM0", "Name is wrong.", "COM0 is a wrong name");
     portCommand(IDM_OPEN_PORT, "com5", "Name is wrong.", "com5 (lower case) is a wrong name");
     portCommand(IDM_OPEN_PORT, "COM257", "Name is wrong.", "COM257 is a wrong name");
     portCommand(IDM_OPEN_PORT, "COM200", "Port did't open!", "a port that does not exist");
     portCommand(IDM_OPEN_PORT, port, "The " + port + " is opened.", "opening " + port);
+    const int threadsWhileOpen = threadCount();
+    // Wine may add a helper thread of its own for the pending comm-event wait.
+    report(threadsWhileOpen >= threadsWhileClosed + 2, "opening starts a reader and a writer",
+           std::to_string(threadsWhileClosed) + " -> " + std::to_string(threadsWhileOpen));
     portCommand(IDM_OPEN_PORT, port, "Port did't open!", "opening again while open");
+    report(threadCount() == threadsWhileOpen, "a refused open starts no thread and ends none");
 }
 
 void parameterChecks() {
@@ -413,6 +436,10 @@ void aboutChecks() {
         report(nameLine, "About box shows \"Ostrakan Version 1.0\"");
         report(GetDlgItem(box, IDC_ABOUT_ICON) != nullptr, "About box shows the icon");
         if (!shifted) {
+            // The tick and the reply classifier go on under the modal box.
+            typeInto(parameterEdit(1), "");
+            report(readUntil(IDC_PARAMETER_READ_BASE + 1, parameterEdit(1), "007", 20000),
+                   "a read completes while the About box is open");
             SetForegroundWindow(box);
             key(VK_ESCAPE, false);
             key(VK_ESCAPE, true);
@@ -504,6 +531,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     WaitForInputIdle(pi.hProcess, 10000);
+    programId = pi.dwProcessId;
     if (show) return showWindow(pi, port);
 
     startUpChecks();
@@ -516,6 +544,8 @@ int main(int argc, char** argv) {
 
     // Close, reopen: fresh threads, and the link still works.
     portCommand(IDM_CLOSE_PORT, "", "The Port is closed.", "closing the open port");
+    report(waitUntil([] { return threadCount() == threadsWhileClosed; }, 3000),
+           "closing ends the reader and the writer", std::to_string(threadCount()));
     portCommand(IDM_OPEN_PORT, port, "The " + port + " is opened.", "reopening " + port);
     typeInto(parameterEdit(1), "");
     report(readUntil(IDC_PARAMETER_READ_BASE + 1, parameterEdit(1), "007", 20000),
