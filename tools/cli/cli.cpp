@@ -472,7 +472,7 @@ int run(int argc, char** argv) {
         if (!s.line.isOpen()) {
             char why[kDevicePathRoom + 160];
             s.line.describeFailure(why, sizeof why);
-            std::fprintf(stderr, "ostrakan-cli: %s %s\n", status, why);
+            std::fprintf(stderr, "ostrakan-cli: %s %s: %s\n", status, device.c_str(), why);
             return kExitPort;
         }
     }
