@@ -94,9 +94,11 @@ private:
 
     LinkBuffers& link_;
 
-    // Window's thread only (the threads get the descriptor when they are started,
-    // through pthread_create's happens-before edge).
+    // The open device. Written by the window's thread only while no reader or
+    // writer exists (open() before starting them, close() after joining them);
+    // the threads read it in between, ordered by pthread_create and pthread_join.
     int fd_ = -1;
+    // Window's thread only.
     OpenFailure failure_ = OpenFailure::None;
     int failureErrno_ = 0;
     char device_[kDevicePathRoom] = {};

@@ -1,6 +1,8 @@
 // The POSIX serial back-end against a pseudo-terminal whose other side the test
 // plays. These run in real time (the quiet period is 200 ms), so they are few.
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -250,6 +252,38 @@ TEST(TraceTest, OneLinePerBurstWithHexAndText) {
     EXPECT_EQ(got.substr(got.size() - 4), "zz|\n");
     EXPECT_EQ(got.find('\n'), got.size() - 1);
     EXPECT_EQ(got.substr(15 + 3 * 700, 3), " |.");
+}
+
+}  // namespace
+}  // namespace ostrakan
+
+namespace ostrakan {
+namespace {
+
+TEST(PosixLineOpenTest, PermissionDeniedNamesTheDialoutGroup) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to play an unprivileged user";
+    sim::PseudoTerminal pty;
+    std::string error;
+    ASSERT_TRUE(sim::openPseudoTerminal(&pty, &error)) << error;
+    // The pseudo-terminal belongs to root with no access for others.
+    ASSERT_EQ(::chmod(pty.slavePath.c_str(), 0600), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        LinkBuffers link;
+        PosixLine line(link);
+        if (line.open(pty.slavePath.c_str()) != kPortOpenFailed) ::_exit(3);
+        if (line.lastFailure() != OpenFailure::PermissionDenied) ::_exit(4);
+        char why[600];
+        line.describeFailure(why, sizeof why);
+        ::_exit(std::strstr(why, "permission denied") && std::strstr(why, "dialout") ? 0 : 5);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    sim::closePseudoTerminal(&pty);
 }
 
 }  // namespace
