@@ -329,7 +329,7 @@ TEST_F(CliE2eTest, SilenceIsATimeOut) {
 }
 
 TEST_F(CliE2eTest, ChunksUnderTheQuietPeriodMakeOneReply) {
-    startSim({"--chunks", "read:phone1:3:120"});
+    startSim({"--chunks", "read:phone1:3:60"});
     const Result r = cli({"--port", link, "read", "phone1"});
     EXPECT_RESULT(r, 0);
     EXPECT_EQ(r.out, "89161234567\n");

@@ -106,7 +106,7 @@ TEST_F(PosixLineTest, ChunksCloserThanTheQuietPeriodMakeOneBurst) {
     ASSERT_EQ(line.open(pty.slavePath.c_str()), kPortOpened);
     const auto start = Clock::now();
     farEndWrites("\r\n");
-    ASSERT_FALSE(burstEnds(100));
+    ASSERT_FALSE(burstEnds(50));
     farEndWrites("OK\r\n");
     const auto lastChunk = Clock::now();
     ASSERT_TRUE(burstEnds(2000));
