@@ -44,6 +44,8 @@ const char kUsage[] =
 
 namespace {
 
+// Set by the SIGINT/SIGTERM handler; read by the host loop after each pass, so a
+// procedure in progress ends its wait and the port is closed on the way out.
 std::atomic<bool> gInterrupted{false};
 
 extern "C" void onInterrupt(int) { gInterrupted.store(true); }
@@ -370,7 +372,10 @@ int modemWrite(Session& s, HostLoop& loop, const Command& c) {
     return status;
 }
 
-// The built-in simulated device on a pseudo-terminal of its own.
+// The built-in simulated device on a pseudo-terminal of its own. The model and
+// the pseudo-terminal's master side belong to the server thread once it runs; the
+// program reaches the device only through the slave side, like a real port.
+// stopPipe is written by the destructor on the main thread to end the server.
 struct InProcessSim {
     sim::PseudoTerminal pty;
     sim::DeviceModel model;

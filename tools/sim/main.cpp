@@ -15,7 +15,9 @@
 
 namespace {
 
-int gStopWrite = -1;  // the signal handler's end of the stop pipe
+// The stop pipe's write end: set before the handlers are installed, then only
+// read by the signal handler, which writes to it to end the server.
+int gStopWrite = -1;
 
 extern "C" void onSignal(int) {
     const char one = 1;
