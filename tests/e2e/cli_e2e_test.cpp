@@ -208,28 +208,38 @@ TEST_F(CliE2eTest, ComNameReachesTheSimulatorThroughTheDevicesLink) {
 TEST_F(CliE2eTest, WrittenAddressIsReadBackAsTheDevicesByte) {
     startSim();
     EXPECT_RESULT(cli({"--port", link, "write", "address", "300"}), 0);
-    const Result r = cli({"--port", link, "read", "address"});
+    EXPECT_RESULT(cli({"--port", link, "write", "period", "120"}), 0);
+    Result r = cli({"--port", link, "read", "address"});
     EXPECT_RESULT(r, 0);
     EXPECT_EQ(r.out, "044\n");  // the controller keeps 300 modulo 256
+    r = cli({"--port", link, "read", "period"});
+    EXPECT_EQ(r.out, "120\n");
     const auto sent = requests();
-    ASSERT_EQ(sent.size(), 2u);
+    ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(sent[0], hex("0A 21 AA 30 41 54 44 50 31 33 30 30"));
+    EXPECT_EQ(sent[1], hex("0A 21 AA 30 41 54 44 50 32 31 32 30"));
 }
 
 TEST_F(CliE2eTest, PhoneWriteAndRead) {
     startSim();
     EXPECT_RESULT(cli({"--port", link, "write", "phone2", "89"}), 0);
     EXPECT_RESULT(cli({"--port", link, "write", "sms", "89001234567"}), 0);
+    // Phone 1 beginning with 2: its first bytes are those of a period write.
+    EXPECT_RESULT(cli({"--port", link, "write", "phone1", "212"}), 0);
     Result r = cli({"--port", link, "read", "phone2"});
     EXPECT_RESULT(r, 0);
     EXPECT_EQ(r.out, "89\n");
     r = cli({"--port", link, "read", "sms"});
     EXPECT_EQ(r.out, "89001234567\n");
+    r = cli({"--port", link, "read", "phone1"});
+    EXPECT_EQ(r.out, "212\n");
     const auto sent = requests();
-    ASSERT_EQ(sent.size(), 4u);
+    ASSERT_EQ(sent.size(), 6u);
     EXPECT_EQ(sent[0], hex("0A 21 AA 31 41 54 44 50 38 39 0D 0A"));
     EXPECT_EQ(sent[1], hex("0A 21 AA 32 41 54 44 50") + "89001234567\r\n");
-    EXPECT_EQ(sent[2], hex("0A 21 AA 4E 31 00 00 00 00 00 00 00"));
+    EXPECT_EQ(sent[2], hex("0A 21 AA 30 41 54 44 50 32 31 32 0D 0A"));
+    EXPECT_EQ(sent[3], hex("0A 21 AA 4E 31 00 00 00 00 00 00 00"));
+    EXPECT_EQ(sent[5], hex("0A 21 AA 4E 30 00 00 00 00 00 00 00"));
 }
 
 TEST_F(CliE2eTest, ChannelsWriteExactlyTheListedBoxes) {
