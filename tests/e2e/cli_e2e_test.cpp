@@ -363,6 +363,17 @@ TEST_F(CliE2eTest, AnOverLongBurstIsCutAndTheReplyStillTaken) {
     EXPECT_EQ(answers()[0].size(), 1000u);
 }
 
+TEST_F(CliE2eTest, ATruncatedChannelReplySetsTheChannelsItCarries) {
+    startSim({"--truncate", "read:channels:20"});  // head, 'B' and channels 1..16
+    const Result r = cli({"--port", link, "read", "channels"});
+    EXPECT_RESULT(r, 0);
+    EXPECT_NE(r.out.find("2 1 1 0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("17 0 0 0\n"), std::string::npos) << r.out;  // not carried: left clear
+    EXPECT_NE(r.out.find("31 0 0 0\n"), std::string::npos) << r.out;
+    ASSERT_EQ(answers().size(), 1u);
+    EXPECT_EQ(answers()[0].size(), 20u);
+}
+
 TEST_F(CliE2eTest, ASecondProgramOnTheSamePortIsToldItIsInUse) {
     startSim({"--delay", "AT:5000"});
     // The first keeps the port while it waits for the modem.
