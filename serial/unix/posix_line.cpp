@@ -80,11 +80,18 @@ PosixLine::~PosixLine() {
 int PosixLine::fail(OpenFailure kind, int err, int code) {
     failure_ = kind;
     failureErrno_ = err;
-    if (fd_ >= 0) {
-        ::close(fd_);  // also drops the lock
-        fd_ = -1;
-    }
+    closeDevice();
     return code;
+}
+
+void PosixLine::closeDevice() {
+    if (fd_ < 0) return;
+    // The terminal stays exclusive while any descriptor of it is open (a
+    // simulator keeps one), so the next program would find it busy.
+    if (exclusive_) ::ioctl(fd_, TIOCNXCL);
+    exclusive_ = false;
+    ::close(fd_);  // also drops the lock
+    fd_ = -1;
 }
 
 int PosixLine::open(const char* name) {
@@ -114,7 +121,7 @@ int PosixLine::open(const char* name) {
         const int err = errno;
         return fail(err == EWOULDBLOCK ? OpenFailure::InUse : failureOf(err), err, kPortOpenFailed);
     }
-    ::ioctl(fd_, TIOCEXCL);
+    exclusive_ = ::ioctl(fd_, TIOCEXCL) == 0;
 
     termios tio{};
     if (::tcgetattr(fd_, &tio) != 0) return fail(failureOf(errno), errno, kPortGetStateFailed);
@@ -176,8 +183,7 @@ void PosixLine::close() {
     poke(stopPipe_[1]);
     ::pthread_join(writer_, nullptr);
     ::pthread_join(reader_, nullptr);
-    ::close(fd_);
-    fd_ = -1;
+    closeDevice();
     drain(stopPipe_[0]);
 }
 

@@ -90,6 +90,7 @@ private:
     void writerLoop();
     bool writeAll(const std::uint8_t* bytes, std::size_t count);
     int fail(OpenFailure kind, int err, int code);
+    void closeDevice();
     void trace(const char* direction, const std::uint8_t* bytes, std::size_t count);
 
     LinkBuffers& link_;
@@ -99,6 +100,7 @@ private:
     // the threads read it in between, ordered by pthread_create and pthread_join.
     int fd_ = -1;
     // Window's thread only.
+    bool exclusive_ = false;  // we set TIOCEXCL and must clear it: it outlives our descriptor
     OpenFailure failure_ = OpenFailure::None;
     int failureErrno_ = 0;
     char device_[kDevicePathRoom] = {};

@@ -288,3 +288,37 @@ TEST(PosixLineOpenTest, PermissionDeniedNamesTheDialoutGroup) {
 
 }  // namespace
 }  // namespace ostrakan
+
+namespace ostrakan {
+namespace {
+
+TEST(PosixLineOpenTest, ClosingGivesUpExclusiveUseForTheNextProgram) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to play an unprivileged user";
+    sim::PseudoTerminal pty;  // keeps its own descriptor of the terminal open
+    std::string error;
+    ASSERT_TRUE(sim::openPseudoTerminal(&pty, &error)) << error;
+    ASSERT_EQ(::chmod(pty.slavePath.c_str(), 0666), 0);
+    {
+        LinkBuffers link;
+        PosixLine line(link);
+        ASSERT_EQ(line.open(pty.slavePath.c_str()), kPortOpened);
+        line.close();
+    }
+    // An unprivileged program is refused a terminal left exclusive (root is not).
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        LinkBuffers link;
+        PosixLine line(link);
+        ::_exit(line.open(pty.slavePath.c_str()) == kPortOpened ? 0 : 10 + static_cast<int>(line.lastFailure()));
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    sim::closePseudoTerminal(&pty);
+}
+
+}  // namespace
+}  // namespace ostrakan
