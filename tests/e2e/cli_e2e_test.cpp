@@ -16,7 +16,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -135,8 +134,13 @@ protected:
     Result cli(std::vector<std::string> args, int timeoutMs = 60000) {
         args.insert(args.begin(), OSTRAKAN_CLI_PATH);
         const fs::path outFile = work / "cli.out", errFile = work / "cli.err";
+        // The child holds the write end of `done` until it exits: its end is a
+        // hang-up on the read end, which poll() waits for with the time limit.
+        int done[2];
+        EXPECT_EQ(::pipe(done), 0);
         const pid_t pid = ::fork();
         if (pid == 0) {
+            ::close(done[0]);
             if (::chdir(work.c_str()) != 0) ::_exit(126);
             ::setenv("OSTRAKAN_DEVICES", work.c_str(), 1);
             const int o = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -147,18 +151,17 @@ protected:
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
-        Result r;
+        ::close(done[1]);
+        pollfd p{done[0], POLLIN, 0};
+        const int ready = ::poll(&p, 1, timeoutMs);
+        ::close(done[0]);
         int status = 0;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > end) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << "ostrakan-cli did not finish in time";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));  // waiting for a process, not timing logic
+        if (ready <= 0) {
+            ::kill(pid, SIGKILL);
+            ADD_FAILURE() << "ostrakan-cli did not finish in time";
         }
+        ::waitpid(pid, &status, 0);
+        Result r;
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         r.out = slurp(outFile);
         r.err = slurp(errFile);
@@ -376,28 +379,39 @@ TEST_F(CliE2eTest, ATruncatedChannelReplySetsTheChannelsItCarries) {
 
 TEST_F(CliE2eTest, ASecondProgramOnTheSamePortIsToldItIsInUse) {
     startSim({"--delay", "AT:5000"});
-    // The first keeps the port while it waits for the modem.
+    // The first keeps the port while it waits for the modem; its trace on stderr
+    // shows its first hand-off, so by then it has the port.
+    int traced[2];
+    ASSERT_EQ(::pipe(traced), 0);
     const pid_t first = ::fork();
     if (first == 0) {
         ::chdir(work.c_str());
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        ::execl(OSTRAKAN_CLI_PATH, OSTRAKAN_CLI_PATH, "--port", link.c_str(), "modem", "read",
+        ::dup2(traced[1], STDERR_FILENO);
+        ::close(traced[0]);
+        ::execl(OSTRAKAN_CLI_PATH, OSTRAKAN_CLI_PATH, "--port", link.c_str(), "--trace", "modem", "read",
                 static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    // The first has the port once its "+++" reached the simulator.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (requests().empty() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_FALSE(requests().empty());
+    ::close(traced[1]);
+    std::string trace;
+    pollfd p{traced[0], POLLIN, 0};
+    while (trace.find(" TX ") == std::string::npos && ::poll(&p, 1, 20000) > 0) {
+        char c[256];
+        const ssize_t n = ::read(traced[0], c, sizeof c);
+        if (n <= 0) break;
+        trace.append(c, static_cast<std::size_t>(n));
+    }
+    ASSERT_NE(trace.find(" TX 2B 2B 2B 0D 0A"), std::string::npos) << trace;
     const Result second = cli({"--port", link, "read", "period"});
     EXPECT_RESULT(second, 3);
     EXPECT_NE(second.err.find("in use"), std::string::npos) << second.err;
     ::kill(first, SIGTERM);
     int status = 0;
     ::waitpid(first, &status, 0);
+    ::close(traced[0]);
+    EXPECT_TRUE(WIFEXITED(status)) << "SIGTERM ends the tool through its own exit path";
 }
 
 TEST_F(CliE2eTest, PortFailuresAndRefusedInputHaveTheirExitStatus) {
