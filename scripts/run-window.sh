@@ -8,8 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/deps.sh
-ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" wine wine64 xvfb imagemagick \
-    x11-utils gcc libc6-dev
+ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" wine wine64 fonts-wine \
+    fonts-liberation xvfb imagemagick x11-utils gcc libc6-dev
 
 jobs=$(nproc)
 out=build/wine

@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/deps.sh
-WINE_PACKAGES=(wine wine64 xvfb imagemagick x11-utils gcc libc6-dev)
+# Wine's fonts come as recommendations, which ensure_packages leaves out.
+WINE_PACKAGES=(wine wine64 fonts-wine fonts-liberation xvfb imagemagick x11-utils gcc libc6-dev)
 ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
 
 jobs=$(nproc)
@@ -19,11 +20,10 @@ failed=0
 
 echo "-- builds"
 for arch in x86_64 i686; do
-    if [ ! -f "build/mingw-$arch/ostrakan.exe" ] || [ ! -f "build/mingw-$arch/ostrakan_wine_driver.exe" ]; then
-        cmake -S . -B "build/mingw-$arch" -DCMAKE_BUILD_TYPE=Release \
-            -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake" >/dev/null
-        cmake --build "build/mingw-$arch" -j"$jobs" >/dev/null
-    fi
+    # Incremental: test-all.sh has just built these with the same settings.
+    cmake -S . -B "build/mingw-$arch" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake" >/dev/null
+    cmake --build "build/mingw-$arch" -j"$jobs" >/dev/null
 done
 if [ ! -x build/native/ostrakan-sim ]; then
     cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Debug >/dev/null
