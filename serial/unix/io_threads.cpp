@@ -30,6 +30,14 @@ void PosixLine::readerLoop() {
     QuietTimer gap{Milliseconds(kGapMilliseconds)};
     bool deviceGone = false;  // hang-up: stop polling the descriptor, which stays readable
     std::uint8_t chunk[256];
+    // The burst is complete: hold the driver's further bytes until the window's
+    // thread has classified this one and taken its reply, then tell it.
+    const auto endBurst = [this] {
+        held_.store(true, std::memory_order_release);
+        burstEnded_.store(true, std::memory_order_release);
+        const std::uint8_t one = 1;
+        (void)::write(eventPipe_[1], &one, 1);
+    };
 
     for (;;) {
         const bool held = held_.load(std::memory_order_acquire);
@@ -71,23 +79,11 @@ void PosixLine::readerLoop() {
                 gap.restart(SteadyClock::now());
             }
         }
-        if (gap.expire(SteadyClock::now())) {
-            // The burst is complete: hold the driver's further bytes until the
-            // window's thread has classified this one and taken its reply.
-            held_.store(true, std::memory_order_release);
-            burstEnded_.store(true, std::memory_order_release);
-            const std::uint8_t one = 1;
-            (void)::write(eventPipe_[1], &one, 1);
-        }
+        if (gap.expire(SteadyClock::now())) endBurst();
     }
     // A burst cut short by close still reaches the classifier, as the window
     // system's timer would still fire after the port closed.
-    if (gap.running()) {
-        held_.store(true, std::memory_order_release);
-        burstEnded_.store(true, std::memory_order_release);
-        const std::uint8_t one = 1;
-        (void)::write(eventPipe_[1], &one, 1);
-    }
+    if (gap.running()) endBurst();
 }
 
 // Sleeps until a hand-off (or close), then sends the handed-over bytes once.
