@@ -214,6 +214,25 @@ TEST(DeviceModelTest, SplitsModemLinesAndKeepsAFrameWhole) {
     EXPECT_EQ(frames[0], frame);
 }
 
+TEST(DeviceModelTest, AnyBytesGetAnAnswerOrSilenceNeverACrash) {
+    DeviceModel m;
+    const char* prefixes[] = {"", "AT^SICS=", "AT^SISS=", "AT^SIPS=", "\x0A\x21\xAA", "\x0A\x21\xAAN"};
+    std::uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    for (int i = 0; i < 5000; ++i) {
+        std::string request = prefixes[next() % 6];
+        const std::size_t extra = next() % 40;
+        for (std::size_t k = 0; k < extra; ++k) {
+            const char alphabet[] = "0123456789,\"AETSIPSaveloadresetservice\r\n\x0A\x21\xAA";
+            request += alphabet[next() % (sizeof alphabet - 1)];
+        }
+        for (const std::string& r : DeviceModel::splitRequests(request)) {
+            EXPECT_LT(m.answer(r).size(), 600u);
+        }
+    }
+    EXPECT_EQ(m.answer("AT^SICS=99999999999,\"apn\",\"x\""), "\r\nERROR\r\n");
+}
+
 TEST(FaultTest, FaultsApplyToMatchingRequestsOnly) {
     std::vector<Fault> faults = {{FaultKind::Chunks, "read:", 4, 250}, {FaultKind::Truncate, "read:period", 5, 0}};
     Transmission t = planTransmission(faults, "read:period", "\x0A\x21\xAA" "A\x07\r\n");

@@ -35,7 +35,7 @@ std::string upper(std::string s) {
 // last quote, so a value holding quotes or commas comes out whole.
 bool parseSetting(const std::string& args, int* id, std::string* key, std::string* value) {
     const std::size_t comma = args.find(',');
-    if (comma == std::string::npos || comma == 0) return false;
+    if (comma == std::string::npos || comma == 0 || comma > 2) return false;
     for (std::size_t i = 0; i < comma; ++i)
         if (!std::isdigit(static_cast<unsigned char>(args[i]))) return false;
     *id = std::stoi(args.substr(0, comma));
