@@ -377,6 +377,14 @@ TEST_F(CliE2eTest, ATruncatedChannelReplySetsTheChannelsItCarries) {
     EXPECT_EQ(answers()[0].size(), 20u);
 }
 
+TEST_F(CliE2eTest, AValueReplyTooShortForItsByteIsNoAnswer) {
+    startSim({"--truncate", "read:period:4"});  // the frame head and the selector only
+    const Result r = cli({"--port", link, "read", "period"});
+    EXPECT_RESULT(r, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("no value"), std::string::npos) << r.err;
+}
+
 TEST_F(CliE2eTest, ASecondProgramOnTheSamePortIsToldItIsInUse) {
     startSim({"--delay", "AT:5000"});
     // The first keeps the port while it waits for the modem; its trace on stderr

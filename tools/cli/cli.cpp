@@ -263,7 +263,14 @@ int readParameter(Session& s, HostLoop& loop, int index) {
         std::fprintf(stderr, "ostrakan-cli: the controller did not answer in time\n");
         return kExitNoAnswer;
     }
-    std::printf("%s\n", textOf(s, s.core.controllerPanel.parameterFields[index]));
+    const char* text = textOf(s, s.core.controllerPanel.parameterFields[index]);
+    // A value read always shows three digits; a reply too short to carry the
+    // byte leaves the (fresh, empty) field as it was.
+    if (index <= kAddressField && std::strlen(text) != 3) {
+        std::fprintf(stderr, "ostrakan-cli: the controller's reply carried no value\n");
+        return kExitNoAnswer;
+    }
+    std::printf("%s\n", text);
     return kExitDone;
 }
 
