@@ -103,6 +103,11 @@ wineserver -w
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com5"
 echo "COM5 -> $pty"
 
+# Line settings other than the program's, so that the check below sees the
+# program's own settings arrive through Wine (a pty keeps the rate, the stop
+# bits and the handshake flag, but always has 8 bits without parity).
+stty -F "$pty" 1200 cstopb crtscts
+
 # Wine's WaitCommEvent needs TIOCMGET, which a pty lacks.
 export LD_PRELOAD=$root/$out/pty_modem_lines.so
 rm -f "$out/ostrakan-window.png"
@@ -117,6 +122,19 @@ shot_checked=0
 while kill -0 "$driver" 2>/dev/null; do
     if [ -f "$work/screenshot.request" ] && [ ! -f "$work/screenshot.done" ]; then
         read -r ox oy <"$work/screenshot.request"
+        # The port is open now: 9600 baud, 8 data bits, no parity, one stop bit,
+        # no hardware handshake.
+        settings=" $(stty -F "$pty" -a | tr '\n;' '  ') "
+        bad=
+        for want in ' speed 9600 baud ' ' cs8 ' ' -parenb ' ' -cstopb ' ' -crtscts '; do
+            case "$settings" in *"$want"*) ;; *) bad="$bad [$want]" ;; esac
+        done
+        if [ -z "$bad" ]; then
+            echo "ok - line settings 9600 8N1 without handshake"
+        else
+            echo "FAIL - line settings lack$bad: $(echo $settings | head -c 300)"
+            failed=1
+        fi
         import -display "$display" -window root "$out/ostrakan-window.png"
         touch "$work/screenshot.done"
         echo "screenshot: $out/ostrakan-window.png"
