@@ -190,7 +190,11 @@ std::string visible(const std::string& s) {
     for (unsigned char c : s) {
         if (c == '\r') out += "\\r";
         else if (c == '\n') out += "\\n";
-        else out += static_cast<char>(c);
+        else if (c < 0x20 || c >= 0x80) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else out += static_cast<char>(c);
     }
     return out;
 }
