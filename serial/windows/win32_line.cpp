@@ -206,17 +206,16 @@ void Win32Line::armGapTimer() {
 void Win32Line::receiveChunk(DWORD queued) {
     // Every queued byte is read from the driver; what does not fit the receive
     // buffer is dropped by storeChunk.
-    std::uint8_t chunk[2048];
     while (queued > 0 && readerRunning_) {
-        const DWORD want = queued < sizeof chunk ? queued : static_cast<DWORD>(sizeof chunk);
+        const DWORD want = queued < sizeof chunk_ ? queued : static_cast<DWORD>(sizeof chunk_);
         DWORD got = 0;
-        if (!ReadFile(port_, chunk, want, &got, &readRecord_)) {
+        if (!ReadFile(port_, chunk_, want, &got, &readRecord_)) {
             if (GetLastError() != ERROR_IO_PENDING) return;
             if (!waitForIo(readEvent_)) return;
             if (!GetOverlappedResult(port_, &readRecord_, &got, FALSE)) return;
         }
         if (got == 0) return;
-        storeChunk(link_, chunk, got);
+        storeChunk(link_, chunk_, got);
         queued -= got < queued ? got : queued;
     }
 }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "serial/line.h"
 #include "serial/link_buffers.h"
@@ -65,6 +66,9 @@ private:
     OVERLAPPED readRecord_{};
     OVERLAPPED writeRecord_{};
     DWORD eventMask_ = 0;
+    // Where the reader's ReadFile puts a chunk before it goes into the receive
+    // buffer; a member for the same reason as the records.
+    std::uint8_t chunk_[2048] = {};
     std::atomic<bool> readerRunning_{false};
     std::atomic<bool> writerRunning_{false};
 };
