@@ -91,8 +91,11 @@ wineserver -w
 work=$out/work
 rm -rf "$work" && mkdir -p "$work"
 rm -f "$out/sim-link" "$out/screenshot.request"
+# Two answers test the reader: phone 1 comes in 3-byte pieces 50 ms apart (one
+# burst, assembled from offset 0), and the own address in a 1000-byte burst
+# (the receive buffer keeps its first 600 bytes and nothing overruns).
 build/native/ostrakan-sim --link "$root/$out/sim-link" --trace-file "$root/$out/sim-trace.log" \
-    >"$out/sim.log" 2>&1 &
+    --chunks read:phone1:3:50 --long read:address:1000 >"$out/sim.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 1 100); do [ -e "$out/sim-link" ] && break; sleep 0.1; done
 pty=$(readlink -f "$out/sim-link")
