@@ -14,7 +14,7 @@ cli=$PWD/build/native/ostrakan-cli
 sim=$PWD/build/native/ostrakan-sim
 
 # "_data.ini" lives in the current directory, as with the window: use a scratch one.
-run=$PWD/build/run-main
+run=$PWD/build/run-cli
 rm -rf "$run"
 mkdir -p "$run"
 cd "$run"
