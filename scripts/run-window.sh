@@ -86,6 +86,7 @@ pids+=($driver)
 while kill -0 "$driver" 2>/dev/null; do
     if [ -f "$work/screenshot.request" ] && [ ! -f "$work/screenshot.done" ]; then
         import -window root "$out/ostrakan-window.png"
+        bash tests/wine/check_screenshot.sh "$out/ostrakan-window.png" $(cat "$work/screenshot.request" | cut -d' ' -f1,2) || true
         touch "$work/screenshot.done"
     fi
     sleep 0.2

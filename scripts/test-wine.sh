@@ -90,7 +90,7 @@ wineserver -w
 # The simulator on a pseudo-terminal; COM5 of the prefix points at it.
 work=$out/work
 rm -rf "$work" && mkdir -p "$work"
-rm -f "$out/sim-link" "$out/screenshot.request"
+rm -f "$out/sim-link" "$out"/ostrakan-window*.png
 # Two answers test the reader: phone 1 comes in 3-byte pieces 50 ms apart (one
 # burst, assembled from offset 0), and the own address in a 1000-byte burst
 # (the receive buffer keeps its first 600 bytes and nothing overruns).
@@ -113,36 +113,39 @@ stty -F "$pty" 1200 cstopb crtscts
 
 # Wine's WaitCommEvent needs TIOCMGET, which a pty lacks.
 export LD_PRELOAD=$root/$out/pty_modem_lines.so
-rm -f "$out/ostrakan-window.png"
 wine build/mingw-x86_64/ostrakan_wine_driver.exe \
     'Z:'"$(echo "$root/build/mingw-x86_64/ostrakan.exe" | tr / '\\')" \
     'Z:'"$(echo "$root/$work" | tr / '\\')" COM5 >"$out/driver.log" 2>&1 &
 driver=$!
 pids+=($driver)
 
-# The driver asks for the screenshot when the window shows a read's results.
-shot_checked=0
+# The driver asks for a screenshot when the window shows a read's results, and
+# again once the About box has closed over the window.
+shots=0
 while kill -0 "$driver" 2>/dev/null; do
     if [ -f "$work/screenshot.request" ] && [ ! -f "$work/screenshot.done" ]; then
-        read -r ox oy <"$work/screenshot.request"
-        # The port is open now: 9600 baud, 8 data bits, no parity, one stop bit,
-        # no hardware handshake.
-        settings=" $(stty -F "$pty" -a | tr '\n;' '  ') "
-        bad=
-        for want in ' speed 9600 baud ' ' cs8 ' ' -parenb ' ' -cstopb ' ' -crtscts '; do
-            case "$settings" in *"$want"*) ;; *) bad="$bad [$want]" ;; esac
-        done
-        if [ -z "$bad" ]; then
-            echo "ok - line settings 9600 8N1 without handshake"
-        else
-            echo "FAIL - line settings lack$bad: $(echo $settings | head -c 300)"
-            failed=1
+        read -r ox oy name <"$work/screenshot.request"
+        shot=$out/$name.png
+        if [ "$shots" -eq 0 ]; then
+            # The port is open now: 9600 baud, 8 data bits, no parity, one stop
+            # bit, no hardware handshake.
+            settings=" $(stty -F "$pty" -a | tr '\n;' '  ') "
+            bad=
+            for want in ' speed 9600 baud ' ' cs8 ' ' -parenb ' ' -cstopb ' ' -crtscts '; do
+                case "$settings" in *"$want"*) ;; *) bad="$bad [$want]" ;; esac
+            done
+            if [ -z "$bad" ]; then
+                echo "ok - line settings 9600 8N1 without handshake"
+            else
+                echo "FAIL - line settings lack$bad: $(echo $settings | head -c 300)"
+                failed=1
+            fi
         fi
-        import -display "$display" -window root "$out/ostrakan-window.png"
+        import -display "$display" -window root "$shot"
+        echo "screenshot: $shot"
+        bash tests/wine/check_screenshot.sh "$shot" "$ox" "$oy" || failed=1
+        shots=$((shots + 1))
         touch "$work/screenshot.done"
-        echo "screenshot: $out/ostrakan-window.png"
-        bash tests/wine/check_screenshot.sh "$out/ostrakan-window.png" "$ox" "$oy" || failed=1
-        shot_checked=1
     fi
     sleep 0.2
 done
@@ -151,7 +154,7 @@ wait "$driver" || driver_status=$?
 unset LD_PRELOAD
 cat "$out/driver.log" | tr -d '\r'
 [ "$driver_status" -eq 0 ] || { echo "FAIL - driver exit status $driver_status"; failed=1; }
-[ "$shot_checked" -eq 1 ] || { echo "FAIL - no screenshot was taken"; failed=1; }
+[ "$shots" -eq 2 ] || { echo "FAIL - $shots screenshots taken, 2 expected"; failed=1; }
 wineserver -w || true
 
 if [ "$failed" -ne 0 ]; then
