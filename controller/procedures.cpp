@@ -8,7 +8,7 @@
 
 namespace ostrakan {
 
-const ControllerProcedureSpec kControllerProcedures[kControllerProcedureCount] = {
+const ControllerProcedureInfo kControllerProcedures[kControllerProcedureCount] = {
     {"readPeriod", kReadPeriod, ControllerOp::ReadValue, kSelectPeriod, kPeriodField},
     {"writePeriod", kWritePeriod, ControllerOp::WriteValue, kKindPeriod, kPeriodField},
     {"readAddress", kReadAddress, ControllerOp::ReadValue, kSelectAddress, kAddressField},
@@ -47,9 +47,9 @@ void packChannels(Window& window, std::uint8_t* channelBytes) {
 void ControllerProcedure::run(Core& core) {
     switch (step_) {
     case kIdle:
-        if (!core.requests.isSet(spec_->request)) return;
-        if (core.requests.anyOtherSet(spec_->request)) {
-            core.requests.lower(spec_->request);  // dropped without a word
+        if (!core.requests.isSet(info_->request)) return;
+        if (core.requests.anyOtherSet(info_->request)) {
+            core.requests.lower(info_->request);  // dropped without a word
             return;
         }
         step_ = kSend;
@@ -61,7 +61,7 @@ void ControllerProcedure::run(Core& core) {
         wait(core);
         return;
     default:
-        core.requests.lower(spec_->request);
+        core.requests.lower(info_->request);
         step_ = kIdle;
         return;
     }
@@ -70,21 +70,21 @@ void ControllerProcedure::run(Core& core) {
 void ControllerProcedure::send(Core& core) {
     std::uint8_t frame[kFrameBufferSize];
     std::size_t size = 0;
-    switch (spec_->op) {
+    switch (info_->op) {
     case ControllerOp::ReadValue:
     case ControllerOp::ReadPhone:
     case ControllerOp::ReadChannels:
-        size = buildReadRequest(spec_->code, frame);
+        size = buildReadRequest(info_->code, frame);
         break;
     case ControllerOp::WriteValue:
     case ControllerOp::WritePhone: {
-        TextField& field = core.controllerPanel.parameterFields[spec_->field];
+        TextField& field = core.controllerPanel.parameterFields[info_->field];
         std::uint8_t text[TextField::kByteCapacity] = {};
         field.selectBytes();
         field.readControl();
         const std::size_t n = field.copyOut(text);
-        size = spec_->op == ControllerOp::WriteValue ? buildValueWrite(spec_->code, text, n, frame)
-                                                     : buildPhoneWrite(spec_->code, text, n, frame);
+        size = info_->op == ControllerOp::WriteValue ? buildValueWrite(info_->code, text, n, frame)
+                                                     : buildPhoneWrite(info_->code, text, n, frame);
         break;
     }
     case ControllerOp::WriteChannels: {
@@ -100,7 +100,7 @@ void ControllerProcedure::send(Core& core) {
     }
     putFrame(core.link, frame, size);
     core.line.handOff();
-    if (isRead(spec_->op)) {
+    if (isRead(info_->op)) {
         deadline_ = deadlineAfter(core.tickCounter, kReplyWait);
         core.replyFlags &= static_cast<std::uint8_t>(~kFrameBit);
     } else {
@@ -115,19 +115,19 @@ void ControllerProcedure::wait(Core& core) {
         step_ = kFinish;
         return;
     }
-    if (!isRead(spec_->op) || !(core.replyFlags & kFrameBit)) return;
+    if (!isRead(info_->op) || !(core.replyFlags & kFrameBit)) return;
     takeReply(core);
     step_ = kFinish;
 }
 
 void ControllerProcedure::takeReply(Core& core) {
-    switch (spec_->op) {
+    switch (info_->op) {
     case ControllerOp::ReadValue: {
         std::uint8_t value = 0;
         if (!decodeValueReply(core.link, &value)) return;
         std::uint8_t digits[3];
         valueToDigits(value, digits);
-        TextField& field = core.controllerPanel.parameterFields[spec_->field];
+        TextField& field = core.controllerPanel.parameterFields[info_->field];
         field.selectBytes();
         field.assign(digits, 3);
         field.showInControl();
@@ -137,7 +137,7 @@ void ControllerProcedure::takeReply(Core& core) {
         const std::uint8_t* number = nullptr;
         std::size_t n = 0;
         if (!decodePhoneReply(core.link, &number, &n)) return;
-        TextField& field = core.controllerPanel.parameterFields[spec_->field];
+        TextField& field = core.controllerPanel.parameterFields[info_->field];
         field.selectBytes();
         field.assign(number, n);
         field.showInControl();

@@ -20,7 +20,7 @@ enum class ControllerOp : std::uint8_t {
     WriteChannels,  // 93 check boxes packed into 31 channel bytes
 };
 
-struct ControllerProcedureSpec {
+struct ControllerProcedureInfo {
     const char* name;
     Request request;
     ControllerOp op;
@@ -32,26 +32,26 @@ enum ControllerStep : std::uint8_t { kIdle = 0, kSend = 1, kWait = 2, kFinish = 
 
 class ControllerProcedure {
 public:
-    explicit ControllerProcedure(const ControllerProcedureSpec& spec) : spec_(&spec) {}
+    explicit ControllerProcedure(const ControllerProcedureInfo& info) : info_(&info) {}
 
     void run(Core& core);
 
     std::uint8_t step() const { return step_; }
     Tick deadline() const { return deadline_; }
-    const ControllerProcedureSpec& spec() const { return *spec_; }
+    const ControllerProcedureInfo& info() const { return *info_; }
 
 private:
     void send(Core& core);
     void wait(Core& core);
     void takeReply(Core& core);
 
-    const ControllerProcedureSpec* spec_;
+    const ControllerProcedureInfo* info_;
     std::uint8_t step_ = kIdle;
     Tick deadline_ = 0;
 };
 
 constexpr int kControllerProcedureCount = 12;
 // In tick order: readPeriod, writePeriod, ..., readChannels, writeChannels.
-extern const ControllerProcedureSpec kControllerProcedures[kControllerProcedureCount];
+extern const ControllerProcedureInfo kControllerProcedures[kControllerProcedureCount];
 
 }  // namespace ostrakan

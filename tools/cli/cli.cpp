@@ -242,7 +242,7 @@ bool requestDone(void* context) {
 Waiting runProcedure(Session& s, HostLoop& loop, int buttonId, Request request) {
     Waiting w{&s.core, request, nullptr};
     for (const ControllerProcedure& p : s.core.controllerProcedures)
-        if (p.spec().request == request) w.procedure = &p;
+        if (p.info().request == request) w.procedure = &p;
     s.core.onCommand(buttonId, 0);
     loop.runUntil(requestDone, &w);
     return w;

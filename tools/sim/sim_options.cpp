@@ -115,11 +115,11 @@ bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std:
             for (const auto& f : kFaults) {
                 if (arg != f.flag) continue;
                 known = true;
-                std::string spec;
-                if (!value(&spec)) return false;
-                Fault fault{f.kind, spec, 0, 0};
-                if (f.numbers > 0 && !splitNumbers(spec, f.numbers, &fault)) {
-                    *error = arg + ": cannot read \"" + spec + "\"";
+                std::string argument;
+                if (!value(&argument)) return false;
+                Fault fault{f.kind, argument, 0, 0};
+                if (f.numbers > 0 && !splitNumbers(argument, f.numbers, &fault)) {
+                    *error = arg + ": cannot read \"" + argument + "\"";
                     return false;
                 }
                 if (f.kind == FaultKind::Chunks && fault.a == 0) {
