@@ -2,8 +2,8 @@
 # Builds the Windows program and opens its window under Wine against the
 # built-in simulated controller and modem on COM1.
 # With a display ($DISPLAY set) the window stays up until you close it. Without
-# one, a virtual display is started, the port is opened and two parameters are
-# read, and a screenshot is left in build/wine/ostrakan-window.png.
+# one, a virtual display is started, the port is opened, the parameters, the
+# channels and the modem are read, and a screenshot is left in build/wine/ostrakan-window.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -96,6 +96,6 @@ wait "$driver" || status=$?
 tr -d '\r' <"$out/run-driver.log"
 wineserver -w || true
 if [ -f "$out/ostrakan-window.png" ]; then
-    echo "Screenshot of the window after an open and a read: $root/$out/ostrakan-window.png"
+    echo "Screenshot of the window after an open and reads of the controller and modem: $root/$out/ostrakan-window.png"
 fi
 exit "$status"

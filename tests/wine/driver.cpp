@@ -527,20 +527,26 @@ void screenshotPause(const std::string& name) {
 }  // namespace
 
 // The demonstration of scripts/run-window.sh on a machine without a display:
-// open the port, read two parameters, hold still for the screenshot, exit.
+// open the port, read the five parameters, the channels and the modem, hold
+// still for the screenshot, exit.
 int showWindow(const PROCESS_INFORMATION& pi, const std::string& port) {
     portCommand(IDM_OPEN_PORT, port, "The " + port + " is opened.", "opening " + port);
-    for (int k = 0; k < 2; ++k) {
+    for (int k = 0; k < 5; ++k) {
         HWND field = parameterEdit(k);
         typeInto(field, "");
-        const DWORD start = now();
-        bool shown = false;
-        while (!shown && now() - start < 20000) {
-            click(IDC_PARAMETER_READ_BASE + k);
-            shown = waitUntil([&] { return textOf(field).size() == 3; }, 4000);
-        }
+        click(IDC_PARAMETER_READ_BASE + k);
+        const bool shown = waitUntil([&] { return !textOf(field).empty(); }, 8000);
         report(shown, "parameter field " + std::to_string(k) + " read", textOf(field));
+        letTicksPass();  // the read's request flag is lowered on the tick after the reply
     }
+    click(IDC_CHANNELS_READ);
+    const bool channels = waitUntil([] { return checkState(IDC_CHANNEL_A_BASE + 1) == 1; }, 8000);
+    report(channels, "channels read");
+    letTicksPass();
+    click(IDC_MODEM_READ);
+    expectText(item(IDC_QUERY_STATUS), "Ok!", 30000, "modem read");
+    report(!textOf(item(IDC_IP_ADDRESS)).empty(), "modem read shows the server address",
+           textOf(item(IDC_IP_ADDRESS)));
     screenshotPause("ostrakan-window");
     menuCommand(IDM_EXIT);
     WaitForSingleObject(pi.hProcess, 15000);
