@@ -5,20 +5,6 @@
 
 namespace ostrakan {
 
-namespace {
-
-// The step of a program-toggled check box. A two-state box stores the third
-// state as checked, so clicks alternate between checked and unchecked.
-void stepCheckBox(Window& window, int id) {
-    switch (window.checkState(id)) {
-    case Unchecked: window.setCheckState(id, Indeterminate); break;
-    case Checked: window.setCheckState(id, Unchecked); break;
-    default: window.setCheckState(id, Checked); break;
-    }
-}
-
-}  // namespace
-
 bool Core::onCommand(int id, int notification) {
     const bool click = notification == 0;
     switch (id) {

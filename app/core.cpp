@@ -1,22 +1,28 @@
 #include "app/core.h"
 
+#include <utility>
+
 #include "app/reply_classifier.h"
 #include "resources/resource.h"
 
 namespace ostrakan {
 
+namespace {
+
+// One procedure per row of the table, in tick order.
+template <std::size_t... I>
+std::array<ControllerProcedure, sizeof...(I)> makeControllerProcedures(std::index_sequence<I...>) {
+    return {ControllerProcedure(kControllerProcedures[I])...};
+}
+
+}  // namespace
+
 Core::Core(Window& window_, Line& line_, LinkBuffers& link_)
     : window(window_),
       line(line_),
       link(link_),
-      controllerProcedures{
-          ControllerProcedure(kControllerProcedures[0]), ControllerProcedure(kControllerProcedures[1]),
-          ControllerProcedure(kControllerProcedures[2]), ControllerProcedure(kControllerProcedures[3]),
-          ControllerProcedure(kControllerProcedures[4]), ControllerProcedure(kControllerProcedures[5]),
-          ControllerProcedure(kControllerProcedures[6]), ControllerProcedure(kControllerProcedures[7]),
-          ControllerProcedure(kControllerProcedures[8]), ControllerProcedure(kControllerProcedures[9]),
-          ControllerProcedure(kControllerProcedures[10]),
-          ControllerProcedure(kControllerProcedures[11])} {
+      controllerProcedures(
+          makeControllerProcedures(std::make_index_sequence<kControllerProcedureCount>{})) {
     modemPanel.bind({&ipAddressField, &apnField, &userField, &passwordField, &queryStatusField,
                      &setupStatusField});
 }

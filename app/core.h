@@ -4,6 +4,7 @@
 // only through the Window and Line seams.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "app/requests.h"
@@ -65,7 +66,7 @@ public:
 
     ModemQueryProcedure modemQuery;
     ModemSetupProcedure modemSetup;
-    ControllerProcedure controllerProcedures[kControllerProcedureCount];
+    std::array<ControllerProcedure, kControllerProcedureCount> controllerProcedures;
 };
 
 }  // namespace ostrakan

@@ -18,18 +18,16 @@ ControlHandle HeadlessWindow::createControl(ControlKind kind, int x, int y, int 
     return count_;  // handle = index + 1, so 0 stays "no control"
 }
 
-HeadlessWindow::Control* HeadlessWindow::find(ControlHandle control) {
-    return control >= 1 && control <= count_ ? &controls_[control - 1] : nullptr;
-}
-
 const HeadlessWindow::Control* HeadlessWindow::find(ControlHandle control) const {
     return control >= 1 && control <= count_ ? &controls_[control - 1] : nullptr;
 }
 
+HeadlessWindow::Control* HeadlessWindow::find(ControlHandle control) {
+    return const_cast<Control*>(static_cast<const HeadlessWindow*>(this)->find(control));
+}
+
 HeadlessWindow::Control* HeadlessWindow::findById(int id) {
-    for (std::size_t i = 0; i < count_; ++i)
-        if (controls_[i].id == id) return &controls_[i];
-    return nullptr;
+    return const_cast<Control*>(controlById(id));
 }
 
 const HeadlessWindow::Control* HeadlessWindow::controlById(int id) const {

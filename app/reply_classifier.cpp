@@ -48,9 +48,7 @@ void takeValue(const Burst& burst, const char* key, std::size_t keyLength, TextF
     const std::uint8_t* value = nullptr;
     std::size_t n = 0;
     if (!findValue(burst, key, keyLength, &value, &n) || n == 0) return;
-    field.selectBytes();
-    field.assign(value, n);
-    field.showInControl();
+    field.showBytes(value, n);
 }
 
 // The address the setup writes is "socktcp://" + address + ":65534"; the reply
@@ -63,9 +61,7 @@ void takeAddress(const Burst& burst, TextField& field) {
     if (!findValue(burst, SHAPE(kAddressKey), &value, &n) || n == 0) return;
     const std::size_t cut = value[n - 1] == '0' ? 32 : 16;
     if (n < cut) return;  // too short for the cut: leave the field as it is
-    field.selectBytes();
-    field.assign(value + kPrefix, n - cut);
-    field.showInControl();
+    field.showBytes(value + kPrefix, n - cut);
 }
 
 std::uint8_t classify(const Burst& b, const ClassifierTargets& targets) {

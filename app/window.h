@@ -50,4 +50,13 @@ protected:
     ~Window() = default;
 };
 
+// The step of a check box the program toggles itself: unchecked -> third state,
+// checked -> unchecked, third -> checked. A two-state box stores the third state
+// as checked, so clicks alternate. Returns the state the box had.
+inline int stepCheckBox(Window& window, int id) {
+    const int was = window.checkState(id);
+    window.setCheckState(id, was == Unchecked ? Indeterminate : was == Checked ? Unchecked : Checked);
+    return was;
+}
+
 }  // namespace ostrakan

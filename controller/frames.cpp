@@ -27,11 +27,16 @@ std::size_t buildReadRequest(std::uint8_t selector, std::uint8_t* frame) {
     return kReadRequestSize;
 }
 
+bool isValueText(const std::uint8_t* text, std::size_t length) {
+    if (length != 3) return false;
+    for (std::size_t i = 0; i < 3; ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    return true;
+}
+
 std::size_t buildValueWrite(std::uint8_t kind, const std::uint8_t* text, std::size_t length,
                             std::uint8_t* frame) {
-    if (length != 3) return 0;
-    for (std::size_t i = 0; i < 3; ++i)
-        if (text[i] < '0' || text[i] > '9') return 0;
+    if (!isValueText(text, length)) return 0;
     std::uint8_t* p = putHead(frame);
     *p++ = kValueWritePrefix;
     std::memcpy(p, kWriteTail, sizeof kWriteTail);

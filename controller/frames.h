@@ -31,7 +31,6 @@ constexpr std::size_t kValueWriteSize = 12;
 constexpr std::size_t kChannelWriteSize = 35;
 constexpr std::size_t kChannelCount = 31;
 constexpr std::size_t kMaxPhoneDigits = 18;
-constexpr std::size_t kMaxFrameSize = 10 + kMaxPhoneDigits;  // a phone write is the longest but one
 constexpr std::size_t kFrameBufferSize = kChannelWriteSize;
 
 // Channel byte bits, in the order of the grid's columns.
@@ -42,6 +41,8 @@ constexpr std::uint8_t kChannelBx = 0x04;
 // Builders write the frame (without the transmit count) and return its size,
 // or 0 when the text cannot be sent.
 std::size_t buildReadRequest(std::uint8_t selector, std::uint8_t* frame);
+// Whether a period or address text can be sent: exactly three characters '0'..'9'.
+bool isValueText(const std::uint8_t* text, std::size_t length);
 // Exactly three characters '0'..'9', sent unchanged.
 std::size_t buildValueWrite(std::uint8_t kind, const std::uint8_t* text, std::size_t length,
                             std::uint8_t* frame);

@@ -30,16 +30,27 @@ bool isRead(ControllerOp op) {
            op == ControllerOp::ReadChannels;
 }
 
+// The grid's columns in id order, each with its bit of the channel byte.
+const struct ChannelColumn {
+    int (*id)(int channel);
+    std::uint8_t bit;
+} kChannelColumns[] = {{channelAId, kChannelA}, {channelTId, kChannelT}, {channelBxId, kChannelBx}};
+
 // Packs the 93 check boxes, queried in id order 3047..3139.
 void packChannels(Window& window, std::uint8_t* channelBytes) {
     std::memset(channelBytes, 0, kChannelCount);
-    const struct {
-        int (*id)(int);
-        std::uint8_t bit;
-    } columns[] = {{channelAId, kChannelA}, {channelTId, kChannelT}, {channelBxId, kChannelBx}};
-    for (const auto& column : columns)
+    for (const ChannelColumn& column : kChannelColumns)
         for (int n = 1; n <= static_cast<int>(kChannelCount); ++n)
             if (window.checkState(column.id(n)) == Checked) channelBytes[n - 1] |= column.bit;
+}
+
+// Sets the boxes of the first `count` channels column by column, as the grid is
+// read: all "A", then all "T", then all "BX".
+void unpackChannels(Window& window, const std::uint8_t* channelBytes, std::size_t count) {
+    for (const ChannelColumn& column : kChannelColumns)
+        for (std::size_t n = 1; n <= count; ++n)
+            window.setCheckState(column.id(static_cast<int>(n)),
+                                 (channelBytes[n - 1] & column.bit) ? Checked : Unchecked);
 }
 
 }  // namespace
@@ -127,35 +138,19 @@ void ControllerProcedure::takeReply(Core& core) {
         if (!decodeValueReply(core.link, &value)) return;
         std::uint8_t digits[3];
         valueToDigits(value, digits);
-        TextField& field = core.controllerPanel.parameterFields[info_->field];
-        field.selectBytes();
-        field.assign(digits, 3);
-        field.showInControl();
+        core.controllerPanel.parameterFields[info_->field].showBytes(digits, 3);
         return;
     }
     case ControllerOp::ReadPhone: {
         const std::uint8_t* number = nullptr;
         std::size_t n = 0;
         if (!decodePhoneReply(core.link, &number, &n)) return;
-        TextField& field = core.controllerPanel.parameterFields[info_->field];
-        field.selectBytes();
-        field.assign(number, n);
-        field.showInControl();
+        core.controllerPanel.parameterFields[info_->field].showBytes(number, n);
         return;
     }
     case ControllerOp::ReadChannels: {
         std::uint8_t channelBytes[kChannelCount];
-        const std::size_t n = decodeChannelReply(core.link, channelBytes);
-        // Column by column, as the grid is set: all "A", then all "T", then all "BX".
-        for (std::size_t k = 1; k <= n; ++k)
-            core.window.setCheckState(channelAId(static_cast<int>(k)),
-                                      (channelBytes[k - 1] & kChannelA) ? Checked : Unchecked);
-        for (std::size_t k = 1; k <= n; ++k)
-            core.window.setCheckState(channelTId(static_cast<int>(k)),
-                                      (channelBytes[k - 1] & kChannelT) ? Checked : Unchecked);
-        for (std::size_t k = 1; k <= n; ++k)
-            core.window.setCheckState(channelBxId(static_cast<int>(k)),
-                                      (channelBytes[k - 1] & kChannelBx) ? Checked : Unchecked);
+        unpackChannels(core.window, channelBytes, decodeChannelReply(core.link, channelBytes));
         return;
     }
     default:

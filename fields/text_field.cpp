@@ -98,10 +98,12 @@ void TextField::showInControl() {
     }
 }
 
-void TextField::showBytes(const char* text) {
+void TextField::showBytes(const void* data, std::size_t length) {
     selectBytes();
-    assign(text, std::strlen(text));
+    assign(data, length);
     showInControl();
 }
+
+void TextField::showBytes(const char* text) { showBytes(text, std::strlen(text)); }
 
 }  // namespace ostrakan

@@ -33,7 +33,8 @@ public:
     void assign(const void* source, std::size_t length);
     void showInControl();
 
-    // Convenience for the usual "selectBytes, assign, showInControl" sequence.
+    // The usual "selectBytes, assign, showInControl" sequence.
+    void showBytes(const void* data, std::size_t length);
     void showBytes(const char* text);
 
     ControlHandle control() const { return control_; }

@@ -41,7 +41,7 @@ void ModemPanel::createPanel(Window& parent) {
 }
 
 bool ModemPanel::joinEntries(std::uint8_t* joined, std::size_t* length) {
-    TextField* const entries[] = {fields_.ipAddress, fields_.apn, fields_.user, fields_.password};
+    const auto entries = this->entries();
     std::size_t n = 0;
     for (int i = 0; i < 4; ++i) {
         TextField& f = *entries[i];
@@ -69,14 +69,12 @@ void ModemPanel::loadPanel() {
     std::uint8_t data[kSettingsReadSize] = {};
     std::size_t count = 0;
     if (readSettingsFile(data, &count) != 0 || count >= kSettingsReadSize) return;
-    TextField* const entries[] = {fields_.ipAddress, fields_.apn, fields_.user, fields_.password};
+    // With at most 99 bytes read, every line found here is at most 98 bytes long.
+    const auto entries = this->entries();
     std::size_t start = 0;
     for (int i = 0; i < 4; ++i) {
-        // A line ends at an LF among its first 99 bytes; the fourth may also end
-        // at the end of the data.
-        std::size_t room = count - start;
-        if (room > 99) room = 99;
-        const void* lf = std::memchr(data + start, kLf, room);
+        // A line ends at an LF; the fourth may also end at the end of the data.
+        const void* lf = std::memchr(data + start, kLf, count - start);
         std::size_t end;
         if (lf) {
             end = static_cast<std::size_t>(static_cast<const std::uint8_t*>(lf) - data);
@@ -85,40 +83,22 @@ void ModemPanel::loadPanel() {
         } else {
             return;
         }
-        if (end - start > 98) return;
-        TextField& f = *entries[i];
-        f.selectBytes();
-        f.assign(data + start, end - start);
-        f.showInControl();
+        entries[i]->showBytes(data + start, end - start);
         start = end + 1;
     }
 }
 
 void ModemPanel::clearPanel() {
-    TextField* const entries[] = {fields_.ipAddress, fields_.apn, fields_.user, fields_.password};
-    for (TextField* f : entries) {
-        f->selectBytes();
-        f->assign("", 0);
-        f->showInControl();
-    }
+    for (TextField* f : entries()) f->showBytes("", 0);
 }
 
 void ModemPanel::onCheckBoxClick(Window& window) {
-    // The same step as every program-toggled check box: unchecked -> third state
-    // (stored as checked), checked -> unchecked, third -> checked.
-    switch (window.checkState(IDC_WITHOUT_INTERNET)) {
-    case Unchecked:
-        window.setCheckState(IDC_WITHOUT_INTERNET, Indeterminate);
+    // Leaving the unchecked state empties the entries; returning to it reloads them.
+    const int was = stepCheckBox(window, IDC_WITHOUT_INTERNET);
+    if (was == Unchecked)
         clearPanel();
-        break;
-    case Checked:
-        window.setCheckState(IDC_WITHOUT_INTERNET, Unchecked);
+    else if (was == Checked)
         loadPanel();
-        break;
-    default:
-        window.setCheckState(IDC_WITHOUT_INTERNET, Checked);
-        break;
-    }
 }
 
 }  // namespace ostrakan

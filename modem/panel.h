@@ -3,6 +3,7 @@
 // entries are kept in "_data.ini" between runs.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -52,6 +53,11 @@ public:
     bool joinEntries(std::uint8_t* joined, std::size_t* length);
 
 private:
+    // The four entries in file order: IP Address, APN, User, Password.
+    std::array<TextField*, 4> entries() const {
+        return {fields_.ipAddress, fields_.apn, fields_.user, fields_.password};
+    }
+
     ModemFields fields_;
 };
 

@@ -199,7 +199,22 @@ bool fullPathEntriesFit(Core& core) {
     return core.modemPanel.joinEntries(joined, &n);
 }
 
+void showMark(TextField& status, int k) {
+    char mark[8];
+    progressMark(k, mark);
+    status.showBytes(mark);
+}
+
 }  // namespace
+
+bool ModemProcedure::takesRequest(Core& core, Request own, Request other) {
+    if (!core.requests.isSet(own)) return false;
+    if (core.requests.isSet(other)) {
+        core.requests.lower(own);  // the other modem procedure has it: dropped without a word
+        return false;
+    }
+    return true;
+}
 
 void ModemProcedure::finish(Core& core, Request own, TextField& status, const char* text) {
     status.showBytes(text);
@@ -243,11 +258,7 @@ void ModemProcedure::runStep(Core& core, const ModemStep* table, Request own, Te
             return;
         }
         if (s.savePanelFirst) core.modemPanel.savePanel();
-        if (s.mark >= 0) {
-            char mark[8];
-            progressMark(s.mark, mark);
-            status.showBytes(mark);
-        }
+        if (s.mark >= 0) showMark(status, s.mark);
         if (s.action == ModemAction::SendField)
             putCommandBuffer(core.link, command);
         else
@@ -263,14 +274,8 @@ void ModemProcedure::runStep(Core& core, const ModemStep* table, Request own, Te
 
 void ModemQueryProcedure::run(Core& core) {
     if (step_ == 0) {
-        if (!core.requests.isSet(kModemQuery)) return;
-        if (core.requests.isSet(kModemSetup)) {
-            core.requests.lower(kModemQuery);
-            return;
-        }
-        char mark[8];
-        progressMark(0, mark);
-        core.queryStatusField.showBytes(mark);
+        if (!takesRequest(core, kModemQuery, kModemSetup)) return;
+        showMark(core.queryStatusField, 0);
         core.modemPanel.clearPanel();
         step_ = 1;
         return;
@@ -280,11 +285,7 @@ void ModemQueryProcedure::run(Core& core) {
 
 void ModemSetupProcedure::run(Core& core) {
     if (step_ == 0) {
-        if (!core.requests.isSet(kModemSetup)) return;
-        if (core.requests.isSet(kModemQuery)) {
-            core.requests.lower(kModemSetup);
-            return;
-        }
+        if (!takesRequest(core, kModemSetup, kModemQuery)) return;
         // The path is fixed here; later clicks on the check box do not change it.
         if (core.window.checkState(IDC_WITHOUT_INTERNET) == Checked) {
             step_ = kWithoutInternetFirstStep;

@@ -60,6 +60,9 @@ public:
     Tick deadline() const { return deadline_; }
 
 protected:
+    // Step 0: whether the own request is there and may start. A request made
+    // while the other modem procedure's is set is lowered.
+    bool takesRequest(Core& core, Request own, Request other);
     // Runs the current step of the table on the status field.
     void runStep(Core& core, const ModemStep* table, Request own, TextField& status);
     void finish(Core& core, Request own, TextField& status, const char* text);

@@ -8,8 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/deps.sh
-ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" wine wine64 fonts-wine \
-    fonts-liberation xvfb imagemagick x11-utils gcc libc6-dev
+. scripts/wine-env.sh
+ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
 
 jobs=$(nproc)
 out=build/wine
@@ -21,7 +21,7 @@ cmake --build build/native -j"$jobs" --target ostrakan-sim >/dev/null
 cmake -S . -B build/mingw-x86_64 -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 cmake --build build/mingw-x86_64 -j"$jobs" >/dev/null
-gcc -shared -fPIC -O2 -o "$out/pty_modem_lines.so" tests/wine/pty_modem_lines.c -ldl
+build_pty_shim "$out/pty_modem_lines.so"
 
 pids=()
 cleanup() {
@@ -29,20 +29,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-export WINEPREFIX=$root/$out/run-prefix
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEDEBUG=-all
-export WINEARCH=win64
+use_wine_prefix "$root/$out/run-prefix"
 
 headless=0
 if [ -z "${DISPLAY:-}" ]; then
     headless=1
-    for n in $(seq 91 140); do
-        if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then export DISPLAY=:$n; break; fi
-    done
-    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$out/run-xvfb.log" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 1 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    start_virtual_display "$out/run-xvfb.log"
     echo "No display: using the virtual display $DISPLAY"
 fi
 
@@ -53,17 +45,9 @@ if [ ! -d "$WINEPREFIX/drive_c" ]; then
 fi
 
 # The simulated controller and modem on a pseudo-terminal, which is COM1.
-rm -f "$out/run-sim-link"
-build/native/ostrakan-sim --link "$root/$out/run-sim-link" --trace-file "$root/$out/run-sim-trace.log" \
-    >"$out/run-sim.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do [ -e "$out/run-sim-link" ] && break; sleep 0.1; done
-pty=$(readlink -f "$out/run-sim-link")
-# Wine's mount manager remakes the dosdevices links of COM ports at start-up
-# from HKLM\Software\Wine\Ports, so the mapping goes there as well as into the link.
-wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$pty" /f >/dev/null 2>&1
-wineserver -w
-ln -sfn "$pty" "$WINEPREFIX/dosdevices/com1"
+start_simulator "$root/$out/run-sim-link" "$out/run-sim.log" --trace-file "$root/$out/run-sim-trace.log"
+pty=$sim_pty
+map_com_port COM1 "$pty"
 echo "COM1 is the simulator on $pty (exchanges traced to $out/run-sim-trace.log)"
 
 # Wine's WaitCommEvent needs TIOCMGET, which a pty lacks (see DEVELOPERS.md).
@@ -78,9 +62,8 @@ if [ "$headless" -eq 0 ]; then
 fi
 
 rm -f "$work/screenshot.request" "$work/screenshot.done" "$out/ostrakan-window.png"
-winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
-wine build/mingw-x86_64/ostrakan_wine_driver.exe --show "$(winpath "$root/build/mingw-x86_64/ostrakan.exe")" \
-    "$(winpath "$root/$work")" COM1 >"$out/run-driver.log" 2>&1 &
+wine build/mingw-x86_64/ostrakan_wine_driver.exe --show "$(wine_path "$root/build/mingw-x86_64/ostrakan.exe")" \
+    "$(wine_path "$root/$work")" COM1 >"$out/run-driver.log" 2>&1 &
 driver=$!
 pids+=($driver)
 while kill -0 "$driver" 2>/dev/null; do

@@ -9,8 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/deps.sh
-# Wine's fonts come as recommendations, which ensure_packages leaves out.
-WINE_PACKAGES=(wine wine64 fonts-wine fonts-liberation xvfb imagemagick x11-utils gcc libc6-dev)
+. scripts/wine-env.sh
 ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
 
 jobs=$(nproc)
@@ -29,7 +28,7 @@ if [ ! -x build/native/ostrakan-sim ]; then
     cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Debug >/dev/null
     cmake --build build/native -j"$jobs" --target ostrakan-sim >/dev/null
 fi
-gcc -shared -fPIC -O2 -Wall -Wextra -Werror -o "$out/pty_modem_lines.so" tests/wine/pty_modem_lines.c -ldl
+build_pty_shim "$out/pty_modem_lines.so"
 
 echo "-- imports: only the system's own DLLs"
 check_imports() {  # objdump, exe
@@ -67,22 +66,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A fresh prefix, without the Mono and Gecko offers.
-export WINEPREFIX=$root/$out/prefix
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEDEBUG=-all
-export WINEARCH=win64
+# A fresh prefix and a virtual display of our own.
+use_wine_prefix "$root/$out/prefix"
 rm -rf "$WINEPREFIX"
-
-# A virtual display of our own.
-display=
-for n in $(seq 91 140); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=:$n; break; fi
-done
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 1 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+start_virtual_display "$out/xvfb.log"
 
 wineboot -i >"$out/wineboot.log" 2>&1
 wineserver -w
@@ -90,20 +77,14 @@ wineserver -w
 # The simulator on a pseudo-terminal; COM5 of the prefix points at it.
 work=$out/work
 rm -rf "$work" && mkdir -p "$work"
-rm -f "$out/sim-link" "$out"/ostrakan-window*.png
+rm -f "$out"/ostrakan-window*.png
 # Two answers test the reader: phone 1 comes in 3-byte pieces 50 ms apart (one
 # burst, assembled from offset 0), and the own address in a 1000-byte burst
 # (the receive buffer keeps its first 600 bytes and nothing overruns).
-build/native/ostrakan-sim --link "$root/$out/sim-link" --trace-file "$root/$out/sim-trace.log" \
-    --chunks read:phone1:3:50 --long read:address:1000 >"$out/sim.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do [ -e "$out/sim-link" ] && break; sleep 0.1; done
-pty=$(readlink -f "$out/sim-link")
-# Wine's mount manager remakes the dosdevices links of COM ports at start-up
-# from HKLM\Software\Wine\Ports, so the mapping goes there as well as into the link.
-wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$pty" /f >/dev/null 2>&1
-wineserver -w
-ln -sfn "$pty" "$WINEPREFIX/dosdevices/com5"
+start_simulator "$root/$out/sim-link" "$out/sim.log" --trace-file "$root/$out/sim-trace.log" \
+    --chunks read:phone1:3:50 --long read:address:1000
+pty=$sim_pty
+map_com_port COM5 "$pty"
 echo "COM5 -> $pty"
 
 # Line settings other than the program's, so that the check below sees the
@@ -113,9 +94,8 @@ stty -F "$pty" 1200 cstopb crtscts
 
 # Wine's WaitCommEvent needs TIOCMGET, which a pty lacks.
 export LD_PRELOAD=$root/$out/pty_modem_lines.so
-wine build/mingw-x86_64/ostrakan_wine_driver.exe \
-    'Z:'"$(echo "$root/build/mingw-x86_64/ostrakan.exe" | tr / '\\')" \
-    'Z:'"$(echo "$root/$work" | tr / '\\')" COM5 >"$out/driver.log" 2>&1 &
+wine build/mingw-x86_64/ostrakan_wine_driver.exe "$(wine_path "$root/build/mingw-x86_64/ostrakan.exe")" \
+    "$(wine_path "$root/$work")" COM5 >"$out/driver.log" 2>&1 &
 driver=$!
 pids+=($driver)
 
@@ -141,7 +121,7 @@ while kill -0 "$driver" 2>/dev/null; do
                 failed=1
             fi
         fi
-        import -display "$display" -window root "$shot"
+        import -window root "$shot"
         echo "screenshot: $shot"
         bash tests/wine/check_screenshot.sh "$shot" "$ox" "$oy" || failed=1
         shots=$((shots + 1))

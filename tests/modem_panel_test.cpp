@@ -2,14 +2,13 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 #include "app/headless_window.h"
 #include "fields/text_field.h"
 #include "modem/panel.h"
 #include "resources/resource.h"
+#include "rig.h"
 #include "settings/settings_file.h"
 
 namespace ostrakan {
@@ -17,26 +16,11 @@ namespace {
 
 const char kKeep[] = "keep";
 
-// Each test runs in a fresh directory of its own: "_data.ini" is a relative name
-// and tests run in parallel.
 class ModemPanelTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char here[4096];
-        ASSERT_NE(getcwd(here, sizeof here), nullptr);
-        home_ = here;
-        std::string pattern = ::testing::TempDir() + "ostrakan_panel_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
-
         panel.bind(ModemFields{&ip, &apn, &user, &password, &queryStatus, &setupStatus});
         panel.createPanel(window);
-    }
-    void TearDown() override {
-        std::remove(kSettingsFileName);
-        ASSERT_EQ(chdir(home_.c_str()), 0);
-        rmdir(dir_.c_str());
     }
 
     TextField* entries[4] = {&ip, &apn, &user, &password};
@@ -65,20 +49,8 @@ protected:
             EXPECT_EQ(std::string(window.textOf(entries[i]->control())), displayed(texts[i]));
         }
     }
-    static void putDiskBytes(const std::string& bytes) {
-        std::FILE* f = std::fopen(kSettingsFileName, "wb");
-        ASSERT_NE(f, nullptr);
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-        std::fclose(f);
-    }
-    static std::string diskBytes() {
-        std::FILE* f = std::fopen(kSettingsFileName, "rb");
-        if (!f) return "<missing>";
-        std::string s;
-        for (int c = std::fgetc(f); c != EOF; c = std::fgetc(f)) s.push_back(static_cast<char>(c));
-        std::fclose(f);
-        return s;
-    }
+    static void putDiskBytes(const std::string& bytes) { test::writeFile(kSettingsFileName, bytes); }
+    static std::string diskBytes() { return test::readFile(kSettingsFileName); }
     void click() {
         panel.onCheckBoxClick(window);
     }
@@ -89,8 +61,9 @@ protected:
     ModemPanel panel;
 
 private:
-    std::string home_;
-    std::string dir_;
+    // A fresh current directory for each test: "_data.ini" is a relative name and
+    // tests run in parallel.
+    test::TempDir dir_;
 };
 
 TEST_F(ModemPanelTest, CreatePanelMakesTheControls) {

@@ -3,50 +3,21 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "rig.h"
 #include "settings/settings_file.h"
 
 namespace ostrakan {
 namespace {
 
-// Runs each test inside a fresh directory of its own, so that "_data.ini" of one
-// test (or of a test running in parallel) is never seen by another.
 class SettingsFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char here[4096];
-        ASSERT_NE(getcwd(here, sizeof here), nullptr);
-        home_ = here;
-        std::string pattern = ::testing::TempDir() + "ostrakan_settings_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
-    }
-    void TearDown() override {
-        std::remove(kSettingsFileName);
-        ASSERT_EQ(chdir(home_.c_str()), 0);
-        rmdir(dir_.c_str());
-    }
-
-    static void putDiskBytes(const std::string& bytes) {
-        std::FILE* f = std::fopen(kSettingsFileName, "wb");
-        ASSERT_NE(f, nullptr);
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-        std::fclose(f);
-    }
-    static std::string diskBytes() {
-        std::string s;
-        std::FILE* f = std::fopen(kSettingsFileName, "rb");
-        if (!f) return "<missing>";
-        for (int c = std::fgetc(f); c != EOF; c = std::fgetc(f)) s.push_back(static_cast<char>(c));
-        std::fclose(f);
-        return s;
-    }
+    static void putDiskBytes(const std::string& bytes) { test::writeFile(kSettingsFileName, bytes); }
+    static std::string diskBytes() { return test::readFile(kSettingsFileName); }
     static int write(const std::string& data) {
         return writeSettingsFile(reinterpret_cast<const std::uint8_t*>(data.data()),
                                  static_cast<std::uint8_t>(data.size()));
@@ -67,8 +38,9 @@ protected:
     }
 
 private:
-    std::string home_;
-    std::string dir_;
+    // A fresh current directory for each test: "_data.ini" is a relative name and
+    // tests run in parallel.
+    test::TempDir dir_;
 };
 
 TEST_F(SettingsFileTest, WriteStoresCrLfAndReadGivesLfBack) {

@@ -260,6 +260,21 @@ TEST(TraceTest, OneLinePerBurstWithHexAndText) {
 namespace ostrakan {
 namespace {
 
+// Runs `body` in a child process as the unprivileged user nobody and returns the
+// child's exit status (the body's result; 2 if the switch of user failed).
+template <typename Body>
+int exitStatusAsNobody(Body body) {
+    const pid_t child = ::fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST(PosixLineOpenTest, PermissionDeniedNamesTheDialoutGroup) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to play an unprivileged user";
     sim::PseudoTerminal pty;
@@ -267,30 +282,18 @@ TEST(PosixLineOpenTest, PermissionDeniedNamesTheDialoutGroup) {
     ASSERT_TRUE(sim::openPseudoTerminal(&pty, &error)) << error;
     // The pseudo-terminal belongs to root with no access for others.
     ASSERT_EQ(::chmod(pty.slavePath.c_str(), 0600), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
-        LinkBuffers link;
-        PosixLine line(link);
-        if (line.open(pty.slavePath.c_str()) != kPortOpenFailed) ::_exit(3);
-        if (line.lastFailure() != OpenFailure::PermissionDenied) ::_exit(4);
-        char why[600];
-        line.describeFailure(why, sizeof why);
-        ::_exit(std::strstr(why, "permission denied") && std::strstr(why, "dialout") ? 0 : 5);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(exitStatusAsNobody([&] {
+                  LinkBuffers link;
+                  PosixLine line(link);
+                  if (line.open(pty.slavePath.c_str()) != kPortOpenFailed) return 3;
+                  if (line.lastFailure() != OpenFailure::PermissionDenied) return 4;
+                  char why[600];
+                  line.describeFailure(why, sizeof why);
+                  return std::strstr(why, "permission denied") && std::strstr(why, "dialout") ? 0 : 5;
+              }),
+              0);
     sim::closePseudoTerminal(&pty);
 }
-
-}  // namespace
-}  // namespace ostrakan
-
-namespace ostrakan {
-namespace {
 
 TEST(PosixLineOpenTest, ClosingGivesUpExclusiveUseForTheNextProgram) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to play an unprivileged user";
@@ -305,18 +308,14 @@ TEST(PosixLineOpenTest, ClosingGivesUpExclusiveUseForTheNextProgram) {
         line.close();
     }
     // An unprivileged program is refused a terminal left exclusive (root is not).
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
-        LinkBuffers link;
-        PosixLine line(link);
-        ::_exit(line.open(pty.slavePath.c_str()) == kPortOpened ? 0 : 10 + static_cast<int>(line.lastFailure()));
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(exitStatusAsNobody([&] {
+                  LinkBuffers link;
+                  PosixLine line(link);
+                  return line.open(pty.slavePath.c_str()) == kPortOpened
+                             ? 0
+                             : 10 + static_cast<int>(line.lastFailure());
+              }),
+              0);
     sim::closePseudoTerminal(&pty);
 }
 

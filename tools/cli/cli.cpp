@@ -68,10 +68,6 @@ int parameterIndex(const std::string& name) {
     return -1;
 }
 
-bool threeDigits(const std::string& s) {
-    return s.size() == 3 && s.find_first_not_of("0123456789") == std::string::npos;
-}
-
 // ---- the parsed command ----------------------------------------------------
 
 enum class Verb { ReadParameter, WriteParameter, ReadChannels, WriteChannels, ModemRead, ModemWrite, Ports };
@@ -132,7 +128,8 @@ int parseCommand(const std::vector<std::string>& words, Command* c) {
         if (words.size() != 3) return usage("write: give exactly one value");
         c->verb = Verb::WriteParameter;
         c->value = words[2];
-        if (c->parameter <= kAddressField && !threeDigits(c->value))
+        const auto* text = reinterpret_cast<const std::uint8_t*>(c->value.data());
+        if (c->parameter <= kAddressField && !isValueText(text, c->value.size()))
             return refuse("write: the value must be exactly three digits 0..9, e.g. 007");
         if (c->parameter >= kPhone1Field && c->value.size() > kMaxPhoneDigits)
             return refuse("write: a telephone number holds at most 18 characters");
