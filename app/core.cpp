@@ -53,10 +53,16 @@ void Core::tick() {
     modemSetup.run(*this);
     for (ControllerProcedure& procedure : controllerProcedures) procedure.run(*this);
     ++tickCounter;
+    // A waiting procedure has now taken its reply from the receive buffer.
+    if (releaseAfterTick) {
+        releaseAfterTick = false;
+        line.releaseBurst();
+    }
 }
 
 void Core::onGapTimer() {
     classifyReply(link, line, replyFlags, {ipAddressField, apnField, userField});
+    releaseAfterTick = true;
 }
 
 }  // namespace ostrakan

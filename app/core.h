@@ -33,8 +33,13 @@ public:
     // One tick: the fourteen procedures in their fixed order, then the counter.
     void tick();
 
-    // The gap timer fired: classify the burst.
+    // The gap timer fired (the reader found the line quiet): classify the burst.
+    // The burst is released to the reader after the next tick.
     void onGapTimer();
+
+    // The back end saw the device go away: close the port as the close command
+    // does, say so in the status field, and end waiting procedures as on a time-out.
+    void onLineLost();
 
     // A command (menu, accelerator, control). Returns false for ids the dispatch
     // does not know, which the window passes on to the default handling.
@@ -63,6 +68,11 @@ public:
 
     ModemPanel modemPanel;
     ControllerPanel controllerPanel;
+
+    // The name of the port the open command opened, for "The COM3 is lost!".
+    char openedPortName[8] = {};
+    // Set by the classifier, cleared by the tick after it, which releases the burst.
+    bool releaseAfterTick = false;
 
     ModemQueryProcedure modemQuery;
     ModemSetupProcedure modemSetup;

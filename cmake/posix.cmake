@@ -7,7 +7,6 @@ add_library(ostrakan_posix STATIC
     serial/unix/io_threads.cpp
     serial/unix/port_map.cpp
     serial/unix/posix_line.cpp
-    serial/unix/quiet_timer.cpp
     serial/unix/trace.cpp
 )
 target_link_libraries(ostrakan_posix PUBLIC ostrakan_core Threads::Threads)

@@ -35,6 +35,10 @@ public:
     explicit ControllerProcedure(const ControllerProcedureInfo& info) : info_(&info) {}
 
     void run(Core& core);
+    // The line is gone: a step waiting for its deadline sees it passed on the next tick.
+    void endOnLoss(Tick now) {
+        if (step_ == kWait) deadline_ = now - 1;
+    }
 
     std::uint8_t step() const { return step_; }
     Tick deadline() const { return deadline_; }

@@ -283,6 +283,14 @@ void ModemQueryProcedure::run(Core& core) {
     runStep(core, kQuerySteps, kModemQuery, core.queryStatusField);
 }
 
+void ModemQueryProcedure::endOnLoss(Core& core) {
+    if (step_ != 0) finish(core, kModemQuery, core.queryStatusField, kErrorText);
+}
+
+void ModemSetupProcedure::endOnLoss(Core& core) {
+    if (step_ != 0) finish(core, kModemSetup, core.setupStatusField, kErrorText);
+}
+
 void ModemSetupProcedure::run(Core& core) {
     if (step_ == 0) {
         if (!takesRequest(core, kModemSetup, kModemQuery)) return;

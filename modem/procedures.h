@@ -74,11 +74,15 @@ protected:
 class ModemQueryProcedure : public ModemProcedure {
 public:
     void run(Core& core);
+    // The line is gone: a running query ends with "Error!", as on a deadline.
+    void endOnLoss(Core& core);
 };
 
 class ModemSetupProcedure : public ModemProcedure {
 public:
     void run(Core& core);
+    // The line is gone: a running Write ends with "Error!", as on a deadline.
+    void endOnLoss(Core& core);
 };
 
 }  // namespace ostrakan

@@ -33,6 +33,15 @@ public:
     // Called by the reply classifier on the window's thread when the gap timer fired.
     virtual void stopGapTimer() = 0;
 
+    // Window's thread, on the tick after the classifier ran: the waiting procedure
+    // has taken its reply, so the reader may start the next burst at offset 0.
+    virtual void releaseBurst() = 0;
+
+    // True once the back end has seen the device go away under the open port (a
+    // pulled cable or adapter): its reader and writer have then ended, and the
+    // window's thread is told to close the port. False again after close().
+    virtual bool lost() const = 0;
+
 protected:
     ~Line() = default;
 };

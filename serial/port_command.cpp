@@ -22,10 +22,25 @@ void Core::openPort() {
         statusField.showBytes("Port did't open!");
         return;
     }
+    std::memcpy(openedPortName, name, sizeof openedPortName - 1);
+    openedPortName[sizeof openedPortName - 1] = 0;
     char message[32] = "The ";
-    std::strcat(message, reinterpret_cast<const char*>(name));
+    std::strcat(message, openedPortName);
     std::strcat(message, " is opened.");
     statusField.showBytes(message);
+}
+
+void Core::onLineLost() {
+    if (!line.isOpen()) return;  // the user closed it meanwhile
+    line.close();
+    char message[32] = "The ";
+    std::strcat(message, openedPortName);
+    std::strcat(message, " is lost!");
+    statusField.showBytes(message);
+    // Nothing will answer: what waits for a reply ends now, as on its deadline.
+    modemQuery.endOnLoss(*this);
+    modemSetup.endOnLoss(*this);
+    for (ControllerProcedure& procedure : controllerProcedures) procedure.endOnLoss(tickCounter);
 }
 
 void Core::closePort() {

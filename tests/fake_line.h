@@ -25,6 +25,8 @@ public:
     void close() override { open_ = false; ++closes; }
     void handOff() override;
     void stopGapTimer() override { ++gapTimerStops; }
+    void releaseBurst() override { ++releases; }
+    bool lost() const override { return false; }
 
     // Puts a burst into the receive buffer as the reader thread would (cut at 600).
     void receive(const std::string& burst);
@@ -36,6 +38,7 @@ public:
     std::vector<std::string> openedNames;
     int openResult = kPortOpened;
     int gapTimerStops = 0;
+    int releases = 0;
     int closes = 0;
 
 private:

@@ -13,17 +13,11 @@ void HostLoop::handle(TimePoint now, bool burstEnded) {
     if (burstEnded) {
         core_.onGapTimer();
         ++classified_;
-        releaseAfterTick_ = true;
     }
     if (schedule_.due(now)) {
-        const bool release = releaseAfterTick_;
         core_.tick();
         ++ticks_;
         schedule_.advance(now);
-        if (release) {
-            releaseAfterTick_ = false;
-            events_.releaseBurst();
-        }
     }
 }
 

@@ -5,7 +5,7 @@
 
 #include "app/core.h"
 #include "serial/unix/posix_line.h"
-#include "serial/unix/quiet_timer.h"
+#include "app/tick_schedule.h"
 
 namespace ostrakan {
 
@@ -14,9 +14,8 @@ public:
     HostLoop(Core& core, BurstEvents& events, TimePoint start = SteadyClock::now());
 
     // One pass at `now`: the classifier first if a burst ended (its timer message
-    // came before the tick's), then the tick if it is due. A classified burst is
-    // released to the reader only after the tick that follows it, the one in which
-    // a waiting procedure takes its reply from the receive buffer.
+    // came before the tick's), then the tick if it is due. The core releases a
+    // classified burst to the reader after the tick that follows it.
     void handle(TimePoint now, bool burstEnded);
 
     // Waits for the next due tick or burst end, then handles it.
@@ -33,7 +32,6 @@ private:
     Core& core_;
     BurstEvents& events_;
     TickSchedule schedule_;
-    bool releaseAfterTick_ = false;
     unsigned long ticks_ = 0;
     unsigned long classified_ = 0;
 };

@@ -7,7 +7,7 @@
 
 #include "app/tick.h"
 #include "serial/unix/posix_line.h"
-#include "serial/unix/quiet_timer.h"
+#include "serial/quiet_timer.h"
 
 namespace ostrakan {
 

@@ -29,9 +29,6 @@ public:
     virtual int burstEventFd() const = 0;
     // True once per ended burst; its bytes are then safe to read on this thread.
     virtual bool takeBurstEnd() = 0;
-    // The classifier has run and the following tick has taken the reply: the
-    // reader may start the next burst at offset 0.
-    virtual void releaseBurst() = 0;
 
 protected:
     ~BurstEvents() = default;
@@ -61,11 +58,12 @@ public:
     void close() override;
     void handOff() override;
     void stopGapTimer() override;
+    void releaseBurst() override;
+    bool lost() const override { return false; }
 
     // BurstEvents, window's thread.
     int burstEventFd() const override { return eventPipe_[0]; }
     bool takeBurstEnd() override;
-    void releaseBurst() override;
 
     // The last open's failure: kind, the system's errno and the file tried.
     OpenFailure lastFailure() const { return failure_; }

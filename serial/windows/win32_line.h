@@ -38,6 +38,8 @@ public:
     void close() override;
     void handOff() override;
     void stopGapTimer() override;
+    void releaseBurst() override {}
+    bool lost() const override { return false; }
 
 private:
     static DWORD WINAPI readerEntry(LPVOID self);

@@ -37,6 +37,8 @@ public:
     void close() override {}
     void handOff() override {}
     void stopGapTimer() override {}
+    void releaseBurst() override {}
+    bool lost() const override { return false; }
 };
 
 // Runs the program's classifier on one answer, as if it were a received burst.

@@ -11,7 +11,8 @@
 #include "app/reply_flags.h"
 #include "app/unix/host_loop.h"
 #include "resources/resource.h"
-#include "serial/unix/quiet_timer.h"
+#include "app/tick_schedule.h"
+#include "serial/quiet_timer.h"
 
 namespace ostrakan {
 namespace {
@@ -67,6 +68,7 @@ public:
     void stopGapTimer() override { ++gapStops; }
     int burstEventFd() const override { return -1; }
     bool takeBurstEnd() override { return false; }
+    bool lost() const override { return false; }
     void releaseBurst() override {
         ++releases;
         if (onRelease) onRelease();
