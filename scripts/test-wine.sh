@@ -53,7 +53,7 @@ else
 fi
 
 echo "-- the receive buffer's cut (native)"
-g++ -std=c++17 -Wall -Wextra -Werror -I. tests/wine/burst_store_test.cpp -o "$out/burst_store_test" \
+g++ -std=c++17 -Wall -Wextra -Werror -I. tests/wine/burst_store_test.cpp serial/burst_handover.cpp -o "$out/burst_store_test" \
     -lgtest -lgtest_main -pthread
 "$out/burst_store_test" --gtest_brief=1 || failed=1
 
