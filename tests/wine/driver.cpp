@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -230,6 +231,7 @@ void altChord(bool shift) {
 }
 
 void screenshotPause(const std::string& name);
+bool scriptStep(const std::string& what);
 
 HWND aboutBox() {
     HWND found = nullptr;
@@ -510,18 +512,67 @@ void aboutChecks() {
     if (HWND box = aboutBox()) PostMessageA(box, WM_CLOSE, 0, 0);
 }
 
+// Asks the test script to do something outside the program (a line of words in
+// script.request) and waits until it is done.
+bool scriptStep(const std::string& what) {
+    const std::string request = workDir + "\\script.request";
+    const std::string done = workDir + "\\script.done";
+    writeFileBytes(request, what + "\n");
+    const bool taken = waitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000);
+    DeleteFileA(request.c_str());
+    DeleteFileA(done.c_str());
+    return taken;
+}
+
 // The test script takes a screenshot named `name` (and checks it) while the
 // driver waits; the window's client area origin tells it where to look.
 void screenshotPause(const std::string& name) {
-    const std::string request = workDir + "\\screenshot.request";
-    const std::string done = workDir + "\\screenshot.done";
     POINT origin{0, 0};
     ClientToScreen(mainWindow, &origin);
-    writeFileBytes(request, std::to_string(origin.x) + " " + std::to_string(origin.y) + " " + name + "\n");
-    const bool taken = waitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000);
-    report(taken, "screenshot " + name + " taken");
-    DeleteFileA(request.c_str());
-    DeleteFileA(done.c_str());
+    report(scriptStep("screenshot " + std::to_string(origin.x) + " " + std::to_string(origin.y) + " " + name),
+           "screenshot " + name + " taken");
+}
+
+// CPU time (user + system, all threads) the program uses over the next 3 s. The
+// script reads it from /proc: Wine answers GetProcessTimes for another process
+// with zero. Negative when it could not be measured.
+double cpuMillisecondsOver3s() {
+    const std::string result = workDir + "\\cpu.txt";
+    DeleteFileA(result.c_str());
+    if (!scriptStep("cpu")) return -1.0;
+    const std::string text = readFileBytes(result);
+    return text == "<missing>" || text.empty() ? -1.0 : std::atof(text.c_str());
+}
+
+std::string figure(double ms) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f ms of CPU in 3 s", ms);
+    return text;
+}
+
+// A pulled adapter: the script ends the simulator, which closes the master side
+// of the pseudo-terminal behind the port, as unplugging a USB-serial adapter
+// does. The loss shows at the next request; then the same name opens again on
+// a new device without a Close.
+void lossChecks(const std::string& port) {
+    const double open = cpuMillisecondsOver3s();
+    report(open >= 0, "CPU time of the program can be measured", figure(open) + " with the port open and idle");
+    report(scriptStep("pull"), "the simulator behind " + port + " is gone");
+    typeInto(parameterEdit(1), "");
+    click(IDC_PARAMETER_READ_BASE + 1);
+    expectText(item(IDC_PORT_STATUS), "The " + port + " is lost!", 10000, "a Read on the pulled device says it is lost");
+    report(waitUntil([] { return programThreads() == threadsWhileClosed; }, 3000),
+           "the loss ends the reader and the writer", std::to_string(programThreads()));
+    const double lost = cpuMillisecondsOver3s();
+    // A reader or writer going round a failing call would take a whole core (about
+    // 3000 ms); even a wait left pending, which Wine polls, costs over 100 ms.
+    report(lost >= 0 && lost < 100, "the program's CPU time stays flat after the loss", figure(lost));
+    report(textOf(parameterEdit(1)).empty(), "the Read on the lost device shows nothing");
+
+    report(scriptStep("plug"), "a new simulator behind " + port);
+    portCommand(IDM_OPEN_PORT, port, "The " + port + " is opened.", "opening " + port + " again, without Close");
+    report(readUntil(IDC_PARAMETER_READ_BASE + 1, parameterEdit(1), "007", 20000),
+           "a read works on the device plugged back in");
 }
 
 }  // namespace
@@ -607,6 +658,7 @@ int main(int argc, char** argv) {
     typeInto(parameterEdit(1), "");
     report(readUntil(IDC_PARAMETER_READ_BASE + 1, parameterEdit(1), "007", 20000),
            "a read works after closing and reopening");
+    lossChecks(port);
 
     // Exit with the port open: the program ends by itself with code 0.
     menuCommand(IDM_EXIT);
