@@ -9,8 +9,10 @@ ensure_packages() {
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing: ${missing[*]}" >&2
         export DEBIAN_FRONTEND=noninteractive
-        apt-get update -q >/dev/null
-        apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null >/dev/null
+        # Another apt-get (a second script, the system's own updates) may hold the
+        # lock for a while: wait for it instead of failing.
+        apt-get -o DPkg::Lock::Timeout=600 update -q >/dev/null
+        apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}" </dev/null >/dev/null
     fi
 }
 
