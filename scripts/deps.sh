@@ -18,3 +18,8 @@ ensure_packages() {
 
 CORE_PACKAGES=(cmake g++ make libgtest-dev googletest)
 MINGW_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686)
+# Release artefacts: CPack's DEB generator takes Depends from dpkg-shlibdeps
+# (dpkg-dev), which it finds the binaries for with file.
+PACKAGE_PACKAGES=(dpkg-dev file)
+# Checking them: zip listings, man pages, the Windows resources (binutils-mingw-w64).
+PACKAGE_CHECK_PACKAGES=(unzip man-db binutils-mingw-w64-x86-64 binutils-mingw-w64-i686)

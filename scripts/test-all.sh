@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: native, under AddressSanitizer and
-# UndefinedBehaviorSanitizer, under ThreadSanitizer, and the Windows builds.
+# UndefinedBehaviorSanitizer, under ThreadSanitizer, and the Windows builds;
+# then the release packages.
 # Installs what is missing first (Debian, as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,4 +35,9 @@ if [ -f scripts/test-wine.sh ]; then
     echo "== Windows program under Wine"
     bash scripts/test-wine.sh
 fi
+# The release artefacts: built into dist/, their contents checked, the .deb
+# installed, tried and removed.
+echo "== release packages"
+bash scripts/package.sh
+bash scripts/check-package.sh
 echo "all tests passed"
