@@ -103,7 +103,6 @@ bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std:
     for (std::size_t k = 0; k < kFaultKinds; ++k)
         faultOptions[k] = app.add_option(kFaults[k].flag, values[k], kFaults[k].help)
                               ->type_name("MATCH")
-                              ->expected(1)
                               ->allow_extra_args(false)
                               ->group("Faults");
 
