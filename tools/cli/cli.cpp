@@ -214,8 +214,11 @@ std::string openFailure(const PosixLine& line) {
         return device + ": no UART behind this port; \"ostrakan-cli ports\" lists the serial ports present";
     switch (line.lastFailure()) {
     case OpenFailure::PermissionDenied: {
-        std::string group = deviceGroup(device);
-        if (group.empty()) group = "dialout";
+        // Joining the group helps only when the group may read and write it.
+        struct stat st {};
+        const std::string group = deviceGroup(device);
+        if (group.empty() || group == "root" || ::stat(device.c_str(), &st) != 0 || (st.st_mode & 060) != 060)
+            return device + ": permission denied; only its owner may open it (a udev rule can give it a group)";
         return device + ": permission denied; the device belongs to group " + group + ": sudo usermod -aG " +
                group + " $USER, then log in again";
     }
