@@ -1,12 +1,16 @@
 # POSIX targets: the serial back-end with the host loop, the device simulator and
 # the command-line tool.
 find_package(Threads REQUIRED)
+# Command-line parsing for both programs: Debian's header-only libcli11-dev.
+find_package(CLI11 CONFIG REQUIRED)
 
 add_library(ostrakan_posix STATIC
     app/unix/host_loop.cpp
     serial/unix/io_threads.cpp
+    serial/unix/port_list.cpp
     serial/unix/port_map.cpp
     serial/unix/posix_line.cpp
+    serial/unix/pseudo_terminal.cpp
     serial/unix/trace.cpp
 )
 target_link_libraries(ostrakan_posix PUBLIC ostrakan_core Threads::Threads)
@@ -19,14 +23,18 @@ add_library(ostrakan_sim STATIC
     tools/sim/sim_server.cpp
 )
 target_include_directories(ostrakan_sim PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(ostrakan_sim PUBLIC ostrakan_posix Threads::Threads)
+target_link_libraries(ostrakan_sim PUBLIC ostrakan_posix Threads::Threads CLI11::CLI11)
 ostrakan_warnings(ostrakan_sim)
 
 add_executable(ostrakan-sim tools/sim/main.cpp)
 target_link_libraries(ostrakan-sim PRIVATE ostrakan_sim)
 ostrakan_warnings(ostrakan-sim)
 
-add_library(ostrakan_cli STATIC tools/cli/cli.cpp)
+add_library(ostrakan_cli STATIC
+    tools/cli/cli.cpp
+    tools/cli/json.cpp
+    tools/cli/text_encoding.cpp
+)
 target_link_libraries(ostrakan_cli PUBLIC ostrakan_posix ostrakan_sim)
 ostrakan_warnings(ostrakan_cli)
 

@@ -16,7 +16,7 @@ ensure_packages() {
     fi
 }
 
-CORE_PACKAGES=(cmake g++ make libgtest-dev googletest)
+CORE_PACKAGES=(cmake g++ make libgtest-dev googletest libcli11-dev)
 MINGW_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686)
 # Release artefacts: CPack's DEB generator takes Depends from dpkg-shlibdeps
 # (dpkg-dev), which it finds the binaries for with file.

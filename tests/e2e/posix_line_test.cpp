@@ -17,7 +17,7 @@
 #include "serial/unix/port_map.h"
 #include "serial/unix/posix_line.h"
 #include "serial/unix/trace.h"
-#include "tools/sim/sim_server.h"
+#include "serial/unix/pseudo_terminal.h"
 
 namespace ostrakan {
 namespace {
@@ -28,11 +28,11 @@ class PosixLineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        ASSERT_TRUE(sim::openPseudoTerminal(&pty, &error)) << error;
+        ASSERT_TRUE(openPseudoTerminal(&pty, &error)) << error;
     }
     void TearDown() override {
         line.close();
-        sim::closePseudoTerminal(&pty);
+        closePseudoTerminal(&pty);
     }
 
     // What the program sent, as the far end reads it within `ms`.
@@ -78,7 +78,7 @@ protected:
         line.handOff();
     }
 
-    sim::PseudoTerminal pty;
+    PseudoTerminal pty;
     LinkBuffers link;
     PosixLine line{link};
 };
@@ -277,9 +277,9 @@ int exitStatusAsNobody(Body body) {
 
 TEST(PosixLineOpenTest, PermissionDeniedNamesTheDialoutGroup) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to play an unprivileged user";
-    sim::PseudoTerminal pty;
+    PseudoTerminal pty;
     std::string error;
-    ASSERT_TRUE(sim::openPseudoTerminal(&pty, &error)) << error;
+    ASSERT_TRUE(openPseudoTerminal(&pty, &error)) << error;
     // The pseudo-terminal belongs to root with no access for others.
     ASSERT_EQ(::chmod(pty.slavePath.c_str(), 0600), 0);
     EXPECT_EQ(exitStatusAsNobody([&] {
@@ -292,14 +292,14 @@ TEST(PosixLineOpenTest, PermissionDeniedNamesTheDialoutGroup) {
                   return std::strstr(why, "permission denied") && std::strstr(why, "dialout") ? 0 : 5;
               }),
               0);
-    sim::closePseudoTerminal(&pty);
+    closePseudoTerminal(&pty);
 }
 
 TEST(PosixLineOpenTest, ClosingGivesUpExclusiveUseForTheNextProgram) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to play an unprivileged user";
-    sim::PseudoTerminal pty;  // keeps its own descriptor of the terminal open
+    PseudoTerminal pty;  // keeps its own descriptor of the terminal open
     std::string error;
-    ASSERT_TRUE(sim::openPseudoTerminal(&pty, &error)) << error;
+    ASSERT_TRUE(openPseudoTerminal(&pty, &error)) << error;
     ASSERT_EQ(::chmod(pty.slavePath.c_str(), 0666), 0);
     {
         LinkBuffers link;
@@ -316,7 +316,7 @@ TEST(PosixLineOpenTest, ClosingGivesUpExclusiveUseForTheNextProgram) {
                              : 10 + static_cast<int>(line.lastFailure());
               }),
               0);
-    sim::closePseudoTerminal(&pty);
+    closePseudoTerminal(&pty);
 }
 
 }  // namespace

@@ -11,10 +11,9 @@ enum ExitStatus : int {
     kExitNoAnswer = 1,   // the device did not answer in time, or "Error!", "Empty0", "Empty9"
     kExitUsage = 2,      // bad usage, or input the program would refuse
     kExitPort = 3,       // the port could not be opened
+    // 128 + the signal when SIGINT (130) or SIGTERM (143) ended the command
 };
 
 int run(int argc, char** argv);
-
-extern const char kUsage[];
 
 }  // namespace ostrakan::cli

@@ -28,17 +28,16 @@ extern "C" void onSignal(int) {
 
 int main(int argc, char** argv) {
     using namespace ostrakan::sim;
+    using ostrakan::PseudoTerminal;
     SimOptions options;
-    std::string error;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kSimUsage, stdout);
-            return 0;
-        }
-    }
-    if (!parseSimOptions(argc, argv, 1, &options, &error)) {
-        std::fprintf(stderr, "ostrakan-sim: %s\n%s", error.c_str(), kSimUsage);
+    std::string error, exitText;
+    if (!parseSimOptions(argc, argv, 1, &options, &error, &exitText)) {
+        std::fprintf(stderr, "ostrakan-sim: %s\nRun with --help for more information.\n", error.c_str());
         return 2;
+    }
+    if (!exitText.empty()) {
+        std::fputs(exitText.c_str(), stdout);
+        return 0;
     }
 
     int stopPipe[2];
@@ -74,7 +73,7 @@ int main(int argc, char** argv) {
         }
         path = options.device;
     } else {
-        if (!openPseudoTerminal(&pty, &error)) {
+        if (!ostrakan::openPseudoTerminal(&pty, &error)) {
             std::fprintf(stderr, "ostrakan-sim: %s\n", error.c_str());
             return 1;
         }
@@ -101,7 +100,7 @@ int main(int argc, char** argv) {
     server.serve(lineFd, stopPipe[0]);
 
     if (!options.link.empty()) ::unlink(options.link.c_str());
-    if (options.device.empty()) closePseudoTerminal(&pty);
+    if (options.device.empty()) ostrakan::closePseudoTerminal(&pty);
     else ::close(lineFd);
     return 0;
 }

@@ -51,9 +51,10 @@ struct SimOptions {
     std::vector<Fault> faults;
 };
 
-// Parses argv[first..argc). On error returns false with a message.
-bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std::string* error);
-
-extern const char kSimUsage[];
+// Parses argv[first..argc). On error returns false with a one-line message. For
+// --help and --version returns true with the text to print in *exitText (when
+// given), and the program then ends.
+bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std::string* error,
+                     std::string* exitText = nullptr);
 
 }  // namespace ostrakan::sim

@@ -111,38 +111,6 @@ void SimServer::serve(int fd, int stopFd) {
     }
 }
 
-bool openPseudoTerminal(PseudoTerminal* pty, std::string* error) {
-    pty->master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (pty->master < 0 || ::grantpt(pty->master) != 0 || ::unlockpt(pty->master) != 0) {
-        *error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
-        closePseudoTerminal(pty);
-        return false;
-    }
-    char path[128];
-    if (::ptsname_r(pty->master, path, sizeof path) != 0) {
-        *error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
-        closePseudoTerminal(pty);
-        return false;
-    }
-    pty->slavePath = path;
-    ::fcntl(pty->master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(pty->master, F_SETFL, ::fcntl(pty->master, F_GETFL) | O_NONBLOCK);
-    pty->slaveKeeper = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (pty->slaveKeeper < 0) {
-        *error = std::string("cannot open ") + path + ": " + std::strerror(errno);
-        closePseudoTerminal(pty);
-        return false;
-    }
-    makeRaw(pty->slaveKeeper);
-    return true;
-}
-
-void closePseudoTerminal(PseudoTerminal* pty) {
-    if (pty->slaveKeeper >= 0) ::close(pty->slaveKeeper);
-    if (pty->master >= 0) ::close(pty->master);
-    pty->slaveKeeper = pty->master = -1;
-}
-
 bool openSerialDevice(const std::string& path, int* fd, std::string* error) {
     *fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (*fd < 0) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/unix/pseudo_terminal.h"
 #include "tools/sim/device_model.h"
 #include "tools/sim/sim_options.h"
 
@@ -35,17 +36,6 @@ private:
     std::vector<Fault> faults_;
     int traceFd_;
 };
-
-// A new pseudo-terminal for the program to open. The simulator keeps the slave
-// side open as well, so that the master never reports a hang-up between two
-// programs, and puts it into raw mode.
-struct PseudoTerminal {
-    int master = -1;
-    int slaveKeeper = -1;
-    std::string slavePath;
-};
-bool openPseudoTerminal(PseudoTerminal* pty, std::string* error);
-void closePseudoTerminal(PseudoTerminal* pty);
 
 // An existing serial device, raw, 9600 8N1.
 bool openSerialDevice(const std::string& path, int* fd, std::string* error);
