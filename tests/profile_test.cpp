@@ -27,6 +27,8 @@ bool toCp1251(const std::string& utf8, std::string* out) {
 std::string withFormat(const std::string& body) {
     return R"({"format": "ostrakan-profile/1", )" + body + "}";
 }
+std::string controller(const std::string& items) { return withFormat(R"("controller": {)" + items + "}"); }
+std::string modem(const std::string& items) { return withFormat(R"("modem": {)" + items + "}"); }
 
 // n channel entries, all `entry` but the one at index `at`, which is `other`.
 std::string channels(std::size_t n, const std::string& entry = R"({"A": true, "T": false, "BX": false})",
@@ -58,50 +60,50 @@ TEST(Profile, RefusesBadProfilesNamingTheItem) {
          R"(format: "ostrakan-profile/2" is not supported)"},
         {withFormat(R"("extra": 1)"), R"(profile: unknown key "extra")"},
         {withFormat(R"("controller": [])"), "controller: expected an object, got an array"},
-        {withFormat(R"("controller": {"perod": "120"})"), R"(controller: unknown key "perod")"},
-        {withFormat(R"("controller": {"period": 120})"), "controller.period: expected a string, got a number"},
-        {withFormat(R"("controller": {"period": "12"})"), R"(controller.period: "12" is not three digits)"},
-        {withFormat(R"("controller": {"period": "0012"})"), R"(controller.period: "0012" is not three digits)"},
-        {withFormat(R"("controller": {"address": "1a2"})"), R"(controller.address: "1a2" is not three digits)"},
-        {withFormat(R"("controller": {"address": "٠٠٧"})"), "controller.address: \"٠٠٧\" is not three digits"},
-        {withFormat(R"("controller": {"phone1": null})"), "controller.phone1: expected a string, got null"},
-        {withFormat(R"("controller": {"phone2": "89\r\n1"})"), "controller.phone2: holds a line break"},
-        {withFormat(R"("controller": {"sms": "8\u0000"})"), "controller.sms: holds a zero byte"},
-        {withFormat(R"("controller": {"phone1": "8916123456789012345"})"), "controller.phone1: 19 bytes, at most 18 fit"},
-        {withFormat(R"("controller": {"phone1": ")" + repeat("Ж", 19) + "\"}"), "controller.phone1: 19 bytes, at most 18 fit"},
-        {withFormat(R"("controller": {"phone1": ")" + repeat("Ж", 18) + "\"}"), ""},
-        {withFormat(R"("controller": {"sms": "8中"})"), "controller.sms: holds a character that code page 1251 cannot hold"},
-        {withFormat(R"("controller": {"channels": {}})"), "controller.channels: expected an array, got an object"},
-        {withFormat(R"("controller": {"channels": )" + channels(30) + "}"), "controller.channels: 30 entries, exactly 31 needed"},
-        {withFormat(R"("controller": {"channels": )" + channels(32) + "}"), "controller.channels: 32 entries"},
-        {withFormat(R"("controller": {"channels": )" + ch4 + "}"), R"(controller.channels[4]: unknown key "C" (channel 5))"},
-        {withFormat(R"("controller": {"channels": )" + channels(31, R"({"A": true, "T": false})") + "}"),
+        {controller(R"("perod": "120")"), R"(controller: unknown key "perod")"},
+        {controller(R"("period": 120)"), "controller.period: expected a string, got a number"},
+        {controller(R"("period": "12")"), R"(controller.period: "12" is not three digits)"},
+        {controller(R"("period": "0012")"), R"(controller.period: "0012" is not three digits)"},
+        {controller(R"("address": "1a2")"), R"(controller.address: "1a2" is not three digits)"},
+        {controller(R"("address": "٠٠٧")"), "controller.address: \"٠٠٧\" is not three digits"},
+        {controller(R"("phone1": null)"), "controller.phone1: expected a string, got null"},
+        {controller(R"("phone2": "89\r\n1")"), "controller.phone2: holds a line break"},
+        {controller(R"("sms": "8\u0000")"), "controller.sms: holds a zero byte"},
+        {controller(R"("phone1": "8916123456789012345")"), "controller.phone1: 19 bytes, at most 18 fit"},
+        {controller(R"("phone1": ")" + repeat("Ж", 19) + "\""), "controller.phone1: 19 bytes, at most 18 fit"},
+        {controller(R"("phone1": ")" + repeat("Ж", 18) + "\""), ""},
+        {controller(R"("sms": "8中")"), "controller.sms: holds a character that code page 1251 cannot hold"},
+        {controller(R"("channels": {})"), "controller.channels: expected an array, got an object"},
+        {controller(R"("channels": )" + channels(30)), "controller.channels: 30 entries, exactly 31 needed"},
+        {controller(R"("channels": )" + channels(32)), "controller.channels: 32 entries"},
+        {controller(R"("channels": )" + ch4), R"(controller.channels[4]: unknown key "C" (channel 5))"},
+        {controller(R"("channels": )" + channels(31, R"({"A": true, "T": false})")),
          R"(controller.channels[0]: missing key "BX" (channel 1))"},
-        {withFormat(R"("controller": {"channels": )" + channels(31, R"({"A": 1, "T": false, "BX": false})") + "}"),
+        {controller(R"("channels": )" + channels(31, R"({"A": 1, "T": false, "BX": false})")),
          "controller.channels[0].A: expected a boolean, got a number"},
-        {withFormat(R"("controller": {"channels": )" + channels(31, "true") + "}"),
+        {controller(R"("channels": )" + channels(31, "true")),
          "controller.channels[0]: expected an object, got a boolean"},
-        {withFormat(R"("modem": {"internet": "yes"})"), "modem.internet: expected a boolean, got a string"},
-        {withFormat(R"("modem": {"pasword": "x"})"), R"(modem: unknown key "pasword")"},
-        {withFormat(R"("modem": {"ip": ")" + std::string(59, '1') + "\"}"), "modem.ip: 59 bytes, at most 58 fit"},
-        {withFormat(R"("modem": {"apn": ")" + std::string(79, 'a') + "\"}"), "modem.apn: 79 bytes, at most 78 fit"},
-        {withFormat(R"("modem": {"apn": ")" + repeat("Ж", 79) + "\"}"), "modem.apn: 79 bytes, at most 78 fit"},
-        {withFormat(R"("modem": {"user": ")" + std::string(78, 'u') + "\"}"), "modem.user: 78 bytes, at most 77 fit"},
-        {withFormat(R"("modem": {"password": ")" + std::string(76, 'p') + "\"}"), "modem.password: 76 bytes, at most 75 fit"},
-        {withFormat(R"("modem": {"user": "a\u001a"})"), "modem.user: holds the end-of-file byte 0x1A"},
-        {withFormat(R"("modem": {"apn": "a\nb"})"), "modem.apn: holds a line break"},
-        {withFormat(R"("modem": {"ip": ")" + std::string(30, '1') + R"(", "apn": ")" + std::string(40, 'a') +
-                    R"(", "user": ")" + std::string(27, 'u') + "\"}"),
+        {modem(R"("internet": "yes")"), "modem.internet: expected a boolean, got a string"},
+        {modem(R"("pasword": "x")"), R"(modem: unknown key "pasword")"},
+        {modem(R"("ip": ")" + std::string(59, '1') + "\""), "modem.ip: 59 bytes, at most 58 fit"},
+        {modem(R"("apn": ")" + std::string(79, 'a') + "\""), "modem.apn: 79 bytes, at most 78 fit"},
+        {modem(R"("apn": ")" + repeat("Ж", 79) + "\""), "modem.apn: 79 bytes, at most 78 fit"},
+        {modem(R"("user": ")" + std::string(78, 'u') + "\""), "modem.user: 78 bytes, at most 77 fit"},
+        {modem(R"("password": ")" + std::string(76, 'p') + "\""), "modem.password: 76 bytes, at most 75 fit"},
+        {modem(R"("user": "a\u001a")"), "modem.user: holds the end-of-file byte 0x1A"},
+        {modem(R"("apn": "a\nb")"), "modem.apn: holds a line break"},
+        {modem(R"("ip": ")" + std::string(30, '1') + R"(", "apn": ")" + std::string(40, 'a') +
+               R"(", "user": ")" + std::string(27, 'u') + "\""),
          "modem: the entries together hold 97 bytes, at most 96 fit"},
-        {withFormat(R"("modem": {"ip": ")" + std::string(30, '1') + R"(", "apn": ")" + std::string(40, 'a') +
-                    R"(", "user": ")" + std::string(26, 'u') + "\"}"), ""},
+        {modem(R"("ip": ")" + std::string(30, '1') + R"(", "apn": ")" + std::string(40, 'a') +
+               R"(", "user": ")" + std::string(26, 'u') + "\""), ""},
         // Without internet the entries are ignored: only their type is checked.
-        {withFormat(R"("modem": {"internet": false, "apn": ")" + std::string(200, 'a') + "\\n\"}"), ""},
-        {withFormat(R"("modem": {"internet": false, "apn": 5})"), "modem.apn: expected a string, got a number"},
+        {modem(R"("internet": false, "apn": ")" + std::string(200, 'a') + "\\n\""), ""},
+        {modem(R"("internet": false, "apn": 5)"), "modem.apn: expected a string, got a number"},
         {withFormat(R"("controller": {}, "modem": {})"), ""},
         {"{\"format\": \"ostrakan-profile/1\",\n \"controller\": {\"period\": \"120\",}}",
          "line 2, column 33: expected a key in double quotes"},
-        {withFormat(R"("controller": {"period": "120", "period": "010"})"), R"(duplicate key "period")"},
+        {controller(R"("period": "120", "period": "010")"), R"(duplicate key "period")"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
@@ -152,6 +154,10 @@ TEST(Profile, WritesTheDocumentedLayoutAndReadsItBack) {
         EXPECT_TRUE(validateProfile(back, toCp1251, &error)) << error;
     }
     EXPECT_EQ(writeProfile(Profile{}), "{\n  \"format\": \"ostrakan-profile/1\"\n}\n");
+    EXPECT_TRUE(full.writesModemEntries());
+    modemOnly.apn = "ignored";
+    EXPECT_FALSE(modemOnly.writesModemEntries());
+    EXPECT_FALSE(Profile{}.writesModemEntries());
 
     // A channel byte's three bits survive the trip; the upper five are not channels.
     for (int b = 0; b < 256; ++b)
