@@ -41,3 +41,11 @@ ostrakan_warnings(ostrakan_cli)
 add_executable(ostrakan-cli tools/cli/main.cpp)
 target_link_libraries(ostrakan-cli PRIVATE ostrakan_cli)
 ostrakan_warnings(ostrakan-cli)
+
+# Whole-unit profiles: the JSON format the command-line tool dumps and restores.
+add_library(ostrakan_profile STATIC
+    tools/profile/json_reader.cpp
+    tools/profile/profile.cpp
+)
+target_link_libraries(ostrakan_profile PUBLIC ostrakan_core)
+ostrakan_warnings(ostrakan_profile)

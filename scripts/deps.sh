@@ -23,3 +23,4 @@ MINGW_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-min
 PACKAGE_PACKAGES=(dpkg-dev file)
 # Checking them: zip listings, man pages, the Windows resources (binutils-mingw-w64).
 PACKAGE_CHECK_PACKAGES=(unzip man-db binutils-mingw-w64-x86-64 binutils-mingw-w64-i686)
+BENCH_PACKAGES=(libbenchmark-dev)

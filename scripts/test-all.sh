@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: native, under AddressSanitizer and
-# UndefinedBehaviorSanitizer, under ThreadSanitizer, and the Windows builds;
-# then the release packages.
+# UndefinedBehaviorSanitizer, under ThreadSanitizer, a short run of the
+# benchmarks, and the Windows builds; then the release packages.
 # Installs what is missing first (Debian, as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}"
+ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
 
 jobs=$(nproc)
 
@@ -23,6 +23,10 @@ echo "== address and undefined-behaviour sanitizers"
 build_and_test build/asan -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 echo "== thread sanitizer"
 build_and_test build/tsan -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer"
+
+# The benchmarks only have to build and run: a smoke step, their figures are not judged.
+echo "== benchmarks (smoke run)"
+bash scripts/bench.sh --benchmark_min_time=0.01
 
 echo "== Windows builds (mingw-w64)"
 for arch in x86_64 i686; do
