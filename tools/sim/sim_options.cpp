@@ -18,7 +18,11 @@ const char kSimUsage[] =
     "  --chunks MATCH:SIZE:GAP   answer in SIZE-byte pieces, GAP ms apart\n"
     "  --garble MATCH            flip bit 5 of every byte at an odd offset\n"
     "  --truncate MATCH:N        send only the first N bytes\n"
-    "  --long MATCH:N            pad the answer with '~' to N bytes, in one burst\n";
+    "  --long MATCH:N            pad the answer with '~' to N bytes, in one burst\n"
+    "  --hang-up-after N         answer N requests; at the next one close the line\n"
+    "                            (the program sees the device go away)\n"
+    "With --device, a device that hangs up (an adapter pulled) is opened again once\n"
+    "it is back.\n";
 
 bool faultMatches(const Fault& fault, const std::string& name) {
     return fault.match == "*" || name.compare(0, fault.match.size(), fault.match) == 0;
@@ -110,6 +114,14 @@ bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std:
             options->blank = true;
         } else if (arg == "--echo") {
             options->echo = true;
+        } else if (arg == "--hang-up-after") {
+            std::string n;
+            if (!value(&n)) return false;
+            if (n.empty() || n.size() > 6 || n.find_first_not_of("0123456789") != std::string::npos) {
+                *error = "--hang-up-after: cannot read \"" + n + "\"";
+                return false;
+            }
+            options->hangUpAfter = std::atoi(n.c_str());
         } else {
             bool known = false;
             for (const auto& f : kFaults) {
