@@ -12,6 +12,7 @@ add_library(ostrakan_posix STATIC
     serial/unix/posix_line.cpp
     serial/unix/pseudo_terminal.cpp
     serial/unix/trace.cpp
+    serial/unix/tty_io.cpp
 )
 target_link_libraries(ostrakan_posix PUBLIC ostrakan_core Threads::Threads)
 ostrakan_warnings(ostrakan_posix)

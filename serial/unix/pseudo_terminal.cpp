@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "serial/line.h"
+#include "serial/unix/tty_io.h"
 
 namespace ostrakan {
 
@@ -34,13 +36,10 @@ bool openPseudoTerminal(PseudoTerminal* pty, std::string* error) {
     }
     // Raw until the program sets the line up itself: no echo of what the device
     // sends, no line discipline between the two.
-    termios tio{};
-    if (::tcgetattr(pty->slaveKeeper, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        tio.c_cflag |= CLOCAL | CREAD;
-        ::cfsetispeed(&tio, B9600);
-        ::cfsetospeed(&tio, B9600);
-        ::tcsetattr(pty->slaveKeeper, TCSANOW, &tio);
+    if (configureLine(pty->slaveKeeper) != kPortOpened) {
+        *error = std::string("cannot set up ") + path + ": " + std::strerror(errno);
+        closePseudoTerminal(pty);
+        return false;
     }
     return true;
 }

@@ -441,6 +441,36 @@ TEST_F(CliE2eTest, ASecondProgramOnTheSamePortIsToldItIsInUse) {
         << "SIGTERM ends the tool through its own exit path: " << status;
 }
 
+TEST_F(CliE2eTest, ADeviceThatHangsUpMidSessionEndsTheToolWithStatus3) {
+    const struct {
+        std::vector<std::string> command;
+        const char* answered;  // requests answered before the hang-up
+        int withinMs;          // from the start of the tool (the modem's steps pace themselves)
+    } kCases[] = {
+        {{"read", "period"}, "0", 1000},
+        {{"write", "address", "300"}, "0", 1000},
+        {{"modem", "read"}, "2", 6000},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.command[0] + " " + c.command[1]);
+        std::remove(traceFile.c_str());
+        startSim({"--hang-up-after", c.answered});
+        std::vector<std::string> args = {"--port", "COM7"};
+        args.insert(args.end(), c.command.begin(), c.command.end());
+        const auto start = std::chrono::steady_clock::now();
+        const Result r = cli(args);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_RESULT(r, 3);
+        EXPECT_NE(r.err.find("ostrakan-cli: COM7 (" + link + ") is lost: check the cable or the USB adapter\n"),
+                  std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("sent"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(requests().size(), std::stoul(c.answered) + 1);  // the last one met the hang-up
+        EXPECT_LT(took, std::chrono::milliseconds(c.withinMs));
+        stopSim();
+    }
+}
+
 TEST_F(CliE2eTest, PortFailuresAndRefusedInputHaveTheirExitStatus) {
     Result r = cli({"--port", "/dev/ostrakan-missing", "read", "period"});
     EXPECT_RESULT(r, 3);

@@ -258,6 +258,8 @@ struct Waiting {
     bool finished = false;
     bool timedOut = false;
     unsigned long guard = 0;
+    const HostLoop* loop = nullptr;
+    bool lost = false;  // the device went away: the core has closed the port
 };
 
 bool requestDone(void* context) {
@@ -268,14 +270,17 @@ bool requestDone(void* context) {
         w.finished = true;
         w.timedOut = deadlinePassed(w.procedure->deadline(), w.core->tickCounter - 1);
     }
+    // Nothing will answer a lost device: stop at once rather than at the deadline.
+    if (w.loop && w.loop->losses() > 0) w.lost = true;
     // Every procedure ends by its deadlines; the guard only protects against a
     // loop that does not tick at all.
-    return !w.core->requests.isSet(w.request) || gInterrupted.load() != 0 || ++w.guard > 200000;
+    return w.lost || !w.core->requests.isSet(w.request) || gInterrupted.load() != 0 || ++w.guard > 200000;
 }
 
 // Clicks the button and ticks until the procedure has lowered its request flag.
 Waiting runProcedure(Session& s, HostLoop& loop, int buttonId, Request request) {
     Waiting w{&s.core, request, nullptr};
+    w.loop = &loop;
     for (const ControllerProcedure& p : s.core.controllerProcedures)
         if (p.info().request == request) w.procedure = &p;
     s.core.onCommand(buttonId, 0);
@@ -291,10 +296,27 @@ int interrupted() {
     return 128 + gInterrupted.load();
 }
 
+int lineLost(Session& s) {
+    const char* device = s.line.lastDevice();
+    if (s.core.openedPortName[0] != 0)
+        std::fprintf(stderr, "ostrakan-cli: %s (%s) is lost: check the cable or the USB adapter\n",
+                     s.core.openedPortName, device);
+    else
+        std::fprintf(stderr, "ostrakan-cli: %s is lost: check the cable or the USB adapter\n", device);
+    return kExitPort;
+}
+
+// A write is "sent" only when the driver took every byte of it.
+int notSent(const char* what) {
+    std::fprintf(stderr, "ostrakan-cli: %s was not sent: the port did not take the bytes\n", what);
+    return kExitNoAnswer;
+}
+
 int readParameter(Session& s, HostLoop& loop, int index) {
     const Waiting w = runProcedure(s, loop, IDC_PARAMETER_READ_BASE + index,
                                    static_cast<Request>(kReadPeriod + 2 * index));
     if (gInterrupted.load() != 0) return interrupted();
+    if (w.lost) return lineLost(s);
     if (w.timedOut) {
         std::fprintf(stderr, "ostrakan-cli: the controller did not answer in time\n");
         return kExitNoAnswer;
@@ -314,8 +336,11 @@ int readParameter(Session& s, HostLoop& loop, int index) {
 int writeParameter(Session& s, HostLoop& loop, int index, const std::string& value) {
     TextField& field = s.core.controllerPanel.parameterFields[index];
     s.window.typeInto(field.control(), value.c_str());
-    runProcedure(s, loop, IDC_PARAMETER_WRITE_BASE + index, static_cast<Request>(kWritePeriod + 2 * index));
+    const Waiting w =
+        runProcedure(s, loop, IDC_PARAMETER_WRITE_BASE + index, static_cast<Request>(kWritePeriod + 2 * index));
     if (gInterrupted.load() != 0) return interrupted();
+    if (w.lost) return lineLost(s);
+    if (!s.line.lastHandOffWritten()) return notSent(kParameterNames[index]);
     std::fprintf(stderr, "ostrakan-cli: %s %s sent\n", kParameterNames[index], fromCp1251(value).c_str());
     return kExitDone;
 }
@@ -327,6 +352,7 @@ int boxId(int column, int n) {
 int readChannels(Session& s, HostLoop& loop) {
     const Waiting w = runProcedure(s, loop, IDC_CHANNELS_READ, kReadChannels);
     if (gInterrupted.load() != 0) return interrupted();
+    if (w.lost) return lineLost(s);
     if (w.timedOut) {
         std::fprintf(stderr, "ostrakan-cli: the controller did not answer in time\n");
         return kExitNoAnswer;
@@ -359,8 +385,10 @@ int writeChannels(Session& s, HostLoop& loop, const int* bits) {
             }
         }
     }
-    runProcedure(s, loop, IDC_CHANNELS_WRITE, kWriteChannels);
+    const Waiting w = runProcedure(s, loop, IDC_CHANNELS_WRITE, kWriteChannels);
     if (gInterrupted.load() != 0) return interrupted();
+    if (w.lost) return lineLost(s);
+    if (!s.line.lastHandOffWritten()) return notSent("the channels");
     std::fprintf(stderr, "ostrakan-cli: channels sent\n");
     return kExitDone;
 }
@@ -373,8 +401,9 @@ int modemOutcome(const char* status) {
 }
 
 int modemRead(Session& s, HostLoop& loop) {
-    runProcedure(s, loop, IDC_MODEM_READ, kModemQuery);
+    const Waiting w = runProcedure(s, loop, IDC_MODEM_READ, kModemQuery);
     if (gInterrupted.load() != 0) return interrupted();
+    if (w.lost) return lineLost(s);
     const int status = modemOutcome(textOf(s, s.core.queryStatusField));
     if (status != kExitDone) return status;
     const std::string ip = textOf(s, s.core.ipAddressField), apn = textOf(s, s.core.apnField),
@@ -427,8 +456,9 @@ int modemWrite(Session& s, HostLoop& loop, const Command& c) {
         if (total > kPanelFileLimit - 3)
             return refuse("modem write: the four entries together hold more than 96 bytes");
     }
-    runProcedure(s, loop, IDC_MODEM_WRITE, kModemSetup);
+    const Waiting w = runProcedure(s, loop, IDC_MODEM_WRITE, kModemSetup);
     if (gInterrupted.load() != 0) return interrupted();
+    if (w.lost) return lineLost(s);
     const int status = modemOutcome(textOf(s, s.core.setupStatusField));
     if (status == kExitDone) {
         if (gJson) printJson(JsonWriter().beginObject().key("status").value("Ok!").endObject());

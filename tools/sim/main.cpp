@@ -97,10 +97,36 @@ int main(int argc, char** argv) {
                  options.link.empty() ? "" : " as ", options.link.c_str());
 
     SimServer server(model, options.faults, traceFd);
-    server.serve(lineFd, stopPipe[0]);
+    server.setHangUpAfter(options.hangUpAfter);
+    for (;;) {
+        const ServeEnd end = server.serve(lineFd, stopPipe[0]);
+        if (end == ServeEnd::Stopped) break;
+        if (end == ServeEnd::Unplugged) {
+            // The device is pulled: the program's side of the line hangs up.
+            std::fprintf(stderr, "ostrakan-sim: hanging up %s\n", path.c_str());
+            if (options.device.empty()) closePseudoTerminal(&pty);
+            else ::close(lineFd);
+            lineFd = -1;
+            pauseUnlessStopped(stopPipe[0], -1);
+            break;
+        }
+        if (options.device.empty()) {
+            // Nobody holds the pseudo-terminal's other side just now.
+            if (!pauseUnlessStopped(stopPipe[0], 100)) break;
+            continue;
+        }
+        // The device went away (an adapter pulled): open it again once it is back.
+        std::fprintf(stderr, "ostrakan-sim: %s hung up; waiting for it to come back\n", path.c_str());
+        ::close(lineFd);
+        lineFd = -1;
+        while (!openSerialDevice(options.device, &lineFd, &error))
+            if (!pauseUnlessStopped(stopPipe[0], 500)) break;
+        if (lineFd < 0) break;
+        std::fprintf(stderr, "ostrakan-sim: serving %s again\n", path.c_str());
+    }
 
     if (!options.link.empty()) ::unlink(options.link.c_str());
     if (options.device.empty()) ostrakan::closePseudoTerminal(&pty);
-    else ::close(lineFd);
+    else if (lineFd >= 0) ::close(lineFd);
     return 0;
 }

@@ -98,6 +98,10 @@ bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std:
     app.add_option("--trace-file", options->traceFile, "append the trace to PATH");
     app.add_flag("--blank", options->blank, "a unit that was never configured");
     app.add_flag("--echo", options->echo, "the modem starts with command echo on");
+    app.add_option("--hang-up-after", options->hangUpAfter,
+                   "answer N requests; at the next one close the line (the program sees the device go away)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 999999));
     std::vector<std::string> values[kFaultKinds];
     CLI::Option* faultOptions[kFaultKinds];
     for (std::size_t k = 0; k < kFaultKinds; ++k)

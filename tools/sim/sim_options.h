@@ -48,6 +48,7 @@ struct SimOptions {
     std::string traceFile;   // --trace-file PATH: exchanges to this file
     bool blank = false;      // --blank: a unit that was never configured
     bool echo = false;       // --echo: the modem starts with command echo on
+    int hangUpAfter = -1;    // --hang-up-after N: answer N requests, then close the line
     std::vector<Fault> faults;
 };
 
