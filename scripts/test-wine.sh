@@ -116,6 +116,11 @@ typed=0
 while kill -0 "$driver" 2>/dev/null; do
     if [ -f "$work/type.request" ] && [ ! -f "$work/type.done" ]; then
         { read -r tx ty; IFS= read -r text; } <"$work/type.request"
+        # Wine drops the first key xdotool types on a keycode it has just
+        # remapped (one the keyboard had no symbol on); a warm-up key, sent
+        # while the main window has the focus, lets it learn that keycode.
+        xdotool type --delay 150 -- "ё"
+        sleep 0.5
         xdotool mousemove "$tx" "$ty" click 1
         sleep 1  # the click's focus settles before the first key
         xdotool type --delay 150 -- "$text"

@@ -553,7 +553,8 @@ void screenshotPause(const std::string& name) {
 // UTF-8 text on the X keyboard, so the characters come through the program's
 // own message loop as a user's would.
 void typeOnKeyboard(HWND edit, const std::string& utf8) {
-    focusWindow(edit);
+    // The script's warm-up key goes to the main window, which takes no text.
+    focusMainWindow();
     RECT r{};
     GetWindowRect(edit, &r);
     report(askScript("type", std::to_string((r.left + r.right) / 2) + " " +
