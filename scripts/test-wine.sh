@@ -52,6 +52,15 @@ else
     failed=1
 fi
 
+echo "-- the About box's name line: static, left, no prefix, first of a group"
+# windres replaces a control's default style with the one given, so a style
+# that drops WS_CHILD, WS_VISIBLE or WS_GROUP would show here.
+about=$(x86_64-w64-mingw32-windres -i build/mingw-x86_64/ostrakan.exe -O rc | grep '"Ostrakan Version 1.0"')
+case "$about" in
+*', 0x50020080, 49, 10, 119, 8'*) echo "ok - name line style 0x50020080" ;;
+*) echo "FAIL - name line: $about"; failed=1 ;;
+esac
+
 echo "-- the receive buffer's cut (native)"
 g++ -std=c++17 -Wall -Wextra -Werror -I. tests/wine/burst_store_test.cpp -o "$out/burst_store_test" \
     -lgtest -lgtest_main -pthread
@@ -77,7 +86,7 @@ wineserver -w
 # The simulator on a pseudo-terminal; COM5 of the prefix points at it.
 work=$out/work
 rm -rf "$work" && mkdir -p "$work"
-rm -f "$out"/ostrakan-window*.png
+rm -f "$out"/ostrakan-window*.png "$out/sim-trace.log"  # the simulator appends to its trace
 # Two answers test the reader: phone 1 comes in 3-byte pieces 50 ms apart (one
 # burst, assembled from offset 0), and the own address in a 1000-byte burst
 # (the receive buffer keeps its first 600 bytes and nothing overruns).
@@ -100,9 +109,24 @@ driver=$!
 pids+=($driver)
 
 # The driver asks for a screenshot when the window shows a read's results, and
-# again once the About box has closed over the window.
+# again once the About box has closed over the window. It also asks for real
+# typing: click at x y, then type the UTF-8 text on the X keyboard.
 shots=0
+typed=0
 while kill -0 "$driver" 2>/dev/null; do
+    if [ -f "$work/type.request" ] && [ ! -f "$work/type.done" ]; then
+        { read -r tx ty; IFS= read -r text; } <"$work/type.request"
+        # Wine drops the first key xdotool types on a keycode it has just
+        # remapped (one the keyboard had no symbol on); a warm-up key, sent
+        # while the main window has the focus, lets it learn that keycode.
+        xdotool type --delay 150 -- "ё"
+        sleep 0.5
+        xdotool mousemove "$tx" "$ty" click 1
+        sleep 1  # the click's focus settles before the first key
+        xdotool type --delay 150 -- "$text"
+        typed=$((typed + 1))
+        touch "$work/type.done"
+    fi
     if [ -f "$work/screenshot.request" ] && [ ! -f "$work/screenshot.done" ]; then
         read -r ox oy name <"$work/screenshot.request"
         shot=$out/$name.png
@@ -135,6 +159,15 @@ unset LD_PRELOAD
 cat "$out/driver.log" | tr -d '\r'
 [ "$driver_status" -eq 0 ] || { echo "FAIL - driver exit status $driver_status"; failed=1; }
 [ "$shots" -eq 2 ] || { echo "FAIL - $shots screenshots taken, 2 expected"; failed=1; }
+[ "$typed" -eq 1 ] || { echo "FAIL - typed $typed times, once expected"; failed=1; }
+# The user name typed as Cyrillic went to the modem as code page 1251: "Ivan"
+# is C8 E2 E0 ED there (the driver checks the field and _data.ini).
+if grep -q ' RX .*C8 E2 E0 ED' "$out/sim-trace.log"; then
+    echo "ok - the typed user name reached the modem as C8 E2 E0 ED"
+else
+    echo "FAIL - no C8 E2 E0 ED among the bytes the modem received (see $out/sim-trace.log)"
+    failed=1
+fi
 wineserver -w || true
 
 if [ "$failed" -ne 0 ]; then
