@@ -1,13 +1,18 @@
 # POSIX targets: the serial back-end with the host loop, the device simulator and
 # the command-line tool.
 find_package(Threads REQUIRED)
+# Command-line parsing for both programs: Debian's header-only libcli11-dev.
+find_package(CLI11 CONFIG REQUIRED)
 
 add_library(ostrakan_posix STATIC
     app/unix/host_loop.cpp
     serial/unix/io_threads.cpp
+    serial/unix/port_list.cpp
     serial/unix/port_map.cpp
     serial/unix/posix_line.cpp
+    serial/unix/pseudo_terminal.cpp
     serial/unix/trace.cpp
+    serial/unix/tty_io.cpp
 )
 target_link_libraries(ostrakan_posix PUBLIC ostrakan_core Threads::Threads)
 ostrakan_warnings(ostrakan_posix)
@@ -19,17 +24,29 @@ add_library(ostrakan_sim STATIC
     tools/sim/sim_server.cpp
 )
 target_include_directories(ostrakan_sim PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(ostrakan_sim PUBLIC ostrakan_posix Threads::Threads)
+target_link_libraries(ostrakan_sim PUBLIC ostrakan_posix Threads::Threads CLI11::CLI11)
 ostrakan_warnings(ostrakan_sim)
 
 add_executable(ostrakan-sim tools/sim/main.cpp)
 target_link_libraries(ostrakan-sim PRIVATE ostrakan_sim)
 ostrakan_warnings(ostrakan-sim)
 
-add_library(ostrakan_cli STATIC tools/cli/cli.cpp)
+add_library(ostrakan_cli STATIC
+    tools/cli/cli.cpp
+    tools/cli/json.cpp
+    tools/cli/text_encoding.cpp
+)
 target_link_libraries(ostrakan_cli PUBLIC ostrakan_posix ostrakan_sim)
 ostrakan_warnings(ostrakan_cli)
 
 add_executable(ostrakan-cli tools/cli/main.cpp)
 target_link_libraries(ostrakan-cli PRIVATE ostrakan_cli)
 ostrakan_warnings(ostrakan-cli)
+
+# Whole-unit profiles: the JSON format the command-line tool dumps and restores.
+add_library(ostrakan_profile STATIC
+    tools/profile/json_reader.cpp
+    tools/profile/profile.cpp
+)
+target_link_libraries(ostrakan_profile PUBLIC ostrakan_core)
+ostrakan_warnings(ostrakan_profile)

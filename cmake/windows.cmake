@@ -13,12 +13,17 @@ add_executable(ostrakan WIN32
     modem/windows/panel_captions.cpp
     serial/windows/win32_line.cpp
     resources/ostrakan.rc
+    resources/version.rc
 )
 target_link_libraries(ostrakan PRIVATE ostrakan_core user32 gdi32 kernel32)
 target_link_options(ostrakan PRIVATE ${OSTRAKAN_STATIC_LINK})
 # windres finds resource.h and the icons beside the .rc file.
 set_source_files_properties(resources/ostrakan.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/resources/resource.h;${CMAKE_CURRENT_SOURCE_DIR}/resources/ostrakan.ico;${CMAKE_CURRENT_SOURCE_DIR}/resources/small.ico")
+# The version block reads version.h from the generated folder (ostrakan_core's
+# include path, which windres gets as well).
+set_source_files_properties(resources/version.rc PROPERTIES
+    OBJECT_DEPENDS "${PROJECT_BINARY_DIR}/generated/version.h")
 target_compile_definitions(ostrakan PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
 ostrakan_warnings(ostrakan)
 set_target_properties(ostrakan PROPERTIES OUTPUT_NAME ostrakan SUFFIX .exe)

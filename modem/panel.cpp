@@ -57,12 +57,12 @@ bool ModemPanel::joinEntries(std::uint8_t* joined, std::size_t* length) {
     return true;
 }
 
-bool ModemPanel::savePanel() {
+PanelSave ModemPanel::savePanel() {
     std::uint8_t joined[kPanelFileLimit] = {};
     std::size_t n = 0;
-    if (!joinEntries(joined, &n)) return false;
-    writeSettingsFile(joined, static_cast<std::uint8_t>(n));
-    return true;
+    if (!joinEntries(joined, &n)) return PanelSave::Refused;
+    if (writeSettingsFile(joined, static_cast<std::uint8_t>(n)) != 0) return PanelSave::NotWritten;
+    return PanelSave::Saved;
 }
 
 void ModemPanel::loadPanel() {

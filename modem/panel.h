@@ -21,6 +21,13 @@ struct ModemFields {
     TextField* setupStatus = nullptr;
 };
 
+enum class PanelSave : std::uint8_t {
+    Saved,
+    Refused,     // the entries would not load back as they are; the file is untouched
+    NotWritten,  // the file system failed the write (read-only folder, disk full);
+                 // the old file is unchanged
+};
+
 // What "_data.ini" can hold: four lines joined by LF, at most 99 bytes, so that
 // loadPanel takes them back unchanged.
 constexpr std::size_t kPanelFileLimit = 99;
@@ -37,9 +44,9 @@ public:
     void createPanel(Window& parent);
 
     // Reads the four entries from their controls and writes the settings file.
-    // Refuses (returns false, file untouched) when the texts could not be loaded
-    // back as they are: over 99 bytes together, or holding an LF or a 0x1A byte.
-    bool savePanel();
+    // Refused (file untouched) when the texts could not be loaded back as they
+    // are: over 99 bytes together, or holding an LF or a 0x1A byte.
+    PanelSave savePanel();
     // Fills the four entries from the settings file; a missing, oversized or
     // short file leaves the entries it does not cover unchanged.
     void loadPanel();

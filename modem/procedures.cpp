@@ -178,12 +178,16 @@ TextField* fieldOfEntry(Core& core, int entry) {
 }
 
 // Takes the field's text as its control shows it now, in the view the field is in,
-// and builds its command. False when the text is too long for the command buffer.
+// and builds its command. False when the text is too long for the command buffer
+// or holds a line break (CR, LF, or the 0x1A that ends a text): the modem would
+// take the command as ended there, and the file could not keep the line.
 bool buildFieldCommandOf(Core& core, int entry, std::uint8_t* command) {
     TextField& field = *fieldOfEntry(core, entry);
     field.readControl();
     std::uint8_t text[TextField::kTextCapacity] = {};
     const std::size_t n = field.copyOut(text);
+    for (std::size_t i = 0; i < n; ++i)
+        if (text[i] == '\r' || text[i] == '\n' || text[i] == 0x1A) return false;
     return buildFieldCommand(entry, text, n, command);
 }
 
@@ -220,6 +224,7 @@ void ModemProcedure::finish(Core& core, Request own, TextField& status, const ch
     status.showBytes(text);
     core.requests.lower(own);
     step_ = 0;
+    panelNotSaved_ = false;
 }
 
 void ModemProcedure::runStep(Core& core, const ModemStep* table, Request own, TextField& status) {
@@ -246,18 +251,27 @@ void ModemProcedure::runStep(Core& core, const ModemStep* table, Request own, Te
     case ModemAction::Advance:
         ++step_;
         return;
-    case ModemAction::Finish:
-        finish(core, own, status, s.finishText);
+    case ModemAction::Finish:  // always a success: failures finish above
+        finish(core, own, status, panelNotSaved_ ? kNotSavedText : s.finishText);
         return;
     case ModemAction::Send:
     case ModemAction::SendField: {
+        // Entries edited since step 0 so that they no longer fit: stop before this
+        // step sends or saves anything. Commands already sent stay in the modem.
+        if (s.savePanelFirst && !fullPathEntriesFit(core)) {
+            finish(core, own, status, kErrorText);
+            return;
+        }
         std::uint8_t command[kCommandBufferSize];
         if (s.action == ModemAction::SendField && !buildFieldCommandOf(core, s.entry, command)) {
             // Edited past its limit while the Write ran: never send a cut value.
             finish(core, own, status, kErrorText);
             return;
         }
-        if (s.savePanelFirst) core.modemPanel.savePanel();
+        // A file the folder will not take must not keep the modem unconfigured:
+        // the Write goes on and says so at its end.
+        if (s.savePanelFirst)
+            panelNotSaved_ = core.modemPanel.savePanel() != PanelSave::Saved;
         if (s.mark >= 0) showMark(status, s.mark);
         if (s.action == ModemAction::SendField)
             putCommandBuffer(core.link, command);

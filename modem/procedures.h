@@ -51,6 +51,10 @@ constexpr std::uint8_t kWithoutInternetFirstStep = 27;
 extern const ModemStep kQuerySteps[kQueryStepCount];
 extern const ModemStep kSetupSteps[kSetupStepCount];
 
+// A full-path Write that configured the modem but could not write "_data.ini"
+// (read-only folder, disk full) ends with this text instead of "Ok!".
+constexpr const char* kNotSavedText = "NoSave";
+
 // Progress mark k: k / 4 full stops and one of "|/-\" -> "..-".
 std::size_t progressMark(int k, char* text /* at least 8 bytes */);
 
@@ -69,6 +73,9 @@ protected:
 
     std::uint8_t step_ = 0;
     Tick deadline_ = 0;
+    // Set by the panel save of this run when the file system refused it; turns the
+    // run's success text into kNotSavedText. Cleared when the run finishes.
+    bool panelNotSaved_ = false;
 };
 
 class ModemQueryProcedure : public ModemProcedure {

@@ -9,10 +9,18 @@ ensure_packages() {
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing: ${missing[*]}" >&2
         export DEBIAN_FRONTEND=noninteractive
-        apt-get update -q >/dev/null
-        apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null >/dev/null
+        # Another apt-get (a second script, the system's own updates) may hold the
+        # lock for a while: wait for it instead of failing.
+        apt-get -o DPkg::Lock::Timeout=600 update -q >/dev/null
+        apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}" </dev/null >/dev/null
     fi
 }
 
-CORE_PACKAGES=(cmake g++ make libgtest-dev googletest)
+CORE_PACKAGES=(cmake g++ make libgtest-dev googletest libcli11-dev)
 MINGW_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686)
+# Release artefacts: CPack's DEB generator takes Depends from dpkg-shlibdeps
+# (dpkg-dev), which it finds the binaries for with file.
+PACKAGE_PACKAGES=(dpkg-dev file)
+# Checking them: zip listings, man pages, the Windows resources (binutils-mingw-w64).
+PACKAGE_CHECK_PACKAGES=(unzip man-db binutils-mingw-w64-x86-64 binutils-mingw-w64-i686)
+BENCH_PACKAGES=(libbenchmark-dev)

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: native, under AddressSanitizer and
-# UndefinedBehaviorSanitizer, under ThreadSanitizer, and the Windows builds.
+# UndefinedBehaviorSanitizer, under ThreadSanitizer, a short run of the
+# benchmarks, and the Windows builds; then the release packages.
 # Installs what is missing first (Debian, as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}"
+ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
 
 jobs=$(nproc)
 
@@ -23,6 +24,10 @@ build_and_test build/asan -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-s
 echo "== thread sanitizer"
 build_and_test build/tsan -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer"
 
+# The benchmarks only have to build and run: a smoke step, their figures are not judged.
+echo "== benchmarks (smoke run)"
+bash scripts/bench.sh --benchmark_min_time=0.01
+
 echo "== Windows builds (mingw-w64)"
 for arch in x86_64 i686; do
     cmake -S . -B "build/mingw-$arch" -DCMAKE_BUILD_TYPE=Release \
@@ -34,4 +39,9 @@ if [ -f scripts/test-wine.sh ]; then
     echo "== Windows program under Wine"
     bash scripts/test-wine.sh
 fi
+# The release artefacts: built into dist/, their contents checked, the .deb
+# installed, tried and removed.
+echo "== release packages"
+bash scripts/package.sh
+bash scripts/check-package.sh
 echo "all tests passed"

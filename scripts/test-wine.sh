@@ -52,6 +52,15 @@ else
     failed=1
 fi
 
+echo "-- the About box's name line: static, left, no prefix, first of a group"
+# windres replaces a control's default style with the one given, so a style
+# that drops WS_CHILD, WS_VISIBLE or WS_GROUP would show here.
+about=$(x86_64-w64-mingw32-windres -i build/mingw-x86_64/ostrakan.exe -O rc | grep '"Ostrakan Version 1.0"')
+case "$about" in
+*', 0x50020080, 49, 10, 119, 8'*) echo "ok - name line style 0x50020080" ;;
+*) echo "FAIL - name line: $about"; failed=1 ;;
+esac
+
 echo "-- the receive buffer's cut (native)"
 g++ -std=c++17 -Wall -Wextra -Werror -I. tests/wine/burst_store_test.cpp serial/burst_handover.cpp -o "$out/burst_store_test" \
     -lgtest -lgtest_main -pthread
@@ -77,7 +86,7 @@ wineserver -w
 # The simulator on a pseudo-terminal; COM5 of the prefix points at it.
 work=$out/work
 rm -rf "$work" && mkdir -p "$work"
-rm -f "$out"/ostrakan-window*.png
+rm -f "$out"/ostrakan-window*.png "$out"/sim-trace*.log  # the simulators append to their traces
 # Two answers test the reader: phone 1 comes in 3-byte pieces 50 ms apart (one
 # burst, assembled from offset 0), and the own address in a 1000-byte burst
 # (the receive buffer keeps its first 600 bytes and nothing overruns).
@@ -124,15 +133,29 @@ program_cpu_ms() {  # seconds
 }
 
 # The driver asks for a screenshot when the window shows a read's results, and
-# again once the About box has closed over the window; near its end it asks for
-# the device to be pulled (the simulator ends, closing its side of the pty) and
-# plugged back in (a new simulator on a new pty behind the same COM name).
+# again once the About box has closed over the window; it asks for real typing
+# (click at x y, then type the UTF-8 text of the request's second line on the X
+# keyboard); near its end it asks for the device to be pulled (the simulator
+# ends, closing its side of the pty) and plugged back in (a new simulator on a
+# new pty behind the same COM name).
 shots=0
+typed=0
 pulled=0
 while kill -0 "$driver" 2>/dev/null; do
     if [ -f "$work/script.request" ] && [ ! -f "$work/script.done" ]; then
-        read -r step ox oy name <"$work/script.request"
+        { read -r step ox oy name; IFS= read -r text || text=; } <"$work/script.request"
         case "$step" in
+        type)
+            # Wine drops the first key xdotool types on a keycode it has just
+            # remapped (one the keyboard had no symbol on); a warm-up key, sent
+            # while the main window has the focus, lets it learn that keycode.
+            xdotool type --delay 150 -- "ё"
+            sleep 0.5
+            xdotool mousemove "$ox" "$oy" click 1
+            sleep 1  # the click's focus settles before the first key
+            xdotool type --delay 150 -- "$text"
+            typed=$((typed + 1))
+            ;;
         screenshot)
             shot=$out/$name.png
             if [ "$shots" -eq 0 ]; then
@@ -187,6 +210,15 @@ tr -d '\r' <"$out/driver.log" | grep -E '^(ok|FAIL) - |^[0-9]+ checks' || true
 [ "$driver_status" -eq 0 ] || { echo "FAIL - driver exit status $driver_status"; failed=1; }
 [ "$shots" -eq 2 ] || { echo "FAIL - $shots screenshots taken, 2 expected"; failed=1; }
 [ "$pulled" -eq 1 ] || { echo "FAIL - the device was never pulled"; failed=1; }
+[ "$typed" -eq 1 ] || { echo "FAIL - typed $typed times, once expected"; failed=1; }
+# The user name typed as Cyrillic went to the modem as code page 1251: "Ivan"
+# is C8 E2 E0 ED there (the driver checks the field and _data.ini).
+if grep -q ' RX .*C8 E2 E0 ED' "$out/sim-trace.log"; then
+    echo "ok - the typed user name reached the modem as C8 E2 E0 ED"
+else
+    echo "FAIL - no C8 E2 E0 ED among the bytes the modem received (see $out/sim-trace.log)"
+    failed=1
+fi
 wineserver -w || true
 
 if [ "$failed" -ne 0 ]; then

@@ -3,7 +3,7 @@
 # each function that starts a process adds its id to the caller's pids array.
 
 # Wine's fonts come as recommendations, which ensure_packages leaves out.
-WINE_PACKAGES=(wine wine64 fonts-wine fonts-liberation xvfb imagemagick x11-utils gcc libc6-dev)
+WINE_PACKAGES=(wine wine64 fonts-wine fonts-liberation xvfb xdotool imagemagick x11-utils gcc libc6-dev)
 
 # A prefix without the Mono and Gecko offers, and without Wine's debug output.
 use_wine_prefix() {  # directory

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "settings/replace_file.h"
+
 namespace ostrakan {
 
 namespace {
@@ -11,19 +13,15 @@ constexpr int kEndOfFile = 0x1A;  // Ctrl-Z ends a text-mode read
 }  // namespace
 
 int writeSettingsFile(const std::uint8_t* data, std::uint8_t count) {
-    // Binary mode everywhere, with our own LF -> CR LF translation, so the file's
-    // bytes do not depend on the C library's idea of text mode.
-    std::FILE* file = std::fopen(kSettingsFileName, "wb");
-    if (!file) return 1;
+    // Binary everywhere, with our own LF -> CR LF translation, so the file's bytes
+    // do not depend on the C library's idea of text mode.
     std::uint8_t disk[2 * 255];
     std::size_t n = 0;
     for (std::size_t i = 0; i < count; ++i) {
         if (data[i] == kLf) disk[n++] = kCr;
         disk[n++] = data[i];
     }
-    std::fwrite(disk, 1, n, file);
-    std::fclose(file);
-    return 0;
+    return replaceFile(kSettingsFileName, disk, n) ? 0 : 1;
 }
 
 int readSettingsFile(std::uint8_t* buffer, std::size_t* count) {

@@ -11,7 +11,8 @@ namespace ostrakan {
 constexpr const char* kSettingsFileName = "_data.ini";
 constexpr std::size_t kSettingsReadSize = 100;
 
-// Replaces the file with `count` bytes. 0 on success, 1 if the file could not be created.
+// Replaces the file with `count` bytes in one step (settings/replace_file.h).
+// 0 on success; 1 if any part of the write failed, the old file then unchanged.
 int writeSettingsFile(const std::uint8_t* data, std::uint8_t count);
 
 // Reads at most 100 bytes (after line-end translation) into buffer. 0 on success with

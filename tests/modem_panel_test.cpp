@@ -111,7 +111,7 @@ TEST_F(ModemPanelTest, SaveAndLoadTheWorkedExample) {
     EXPECT_EQ(length, 15u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(joined), length), "10.0.0.1\napn\nu\n");
 
-    ASSERT_TRUE(panel.savePanel());
+    ASSERT_EQ(panel.savePanel(), PanelSave::Saved);
     EXPECT_EQ(diskBytes(), "10.0.0.1\r\napn\r\nu\r\n");
     EXPECT_EQ(diskBytes().size(), 18u);
 
@@ -198,7 +198,7 @@ TEST_F(ModemPanelTest, SaveRefusesWhatCouldNotBeLoadedBack) {
         const std::string before = "before\r\n";
         putDiskBytes(before);
         type(c.texts);
-        EXPECT_EQ(panel.savePanel(), c.saved);
+        EXPECT_EQ(panel.savePanel(), c.saved ? PanelSave::Saved : PanelSave::Refused);
         EXPECT_EQ(diskBytes(), c.saved ? c.onDisk : before);
         if (c.saved) {
             // What was saved loads back unchanged.
@@ -228,7 +228,7 @@ TEST_F(ModemPanelTest, ClearPanelEmptiesTheEntriesOnly) {
 
 TEST_F(ModemPanelTest, CheckBoxClearsThenReloadsTheSavedTexts) {
     type({"10.0.0.1", "apn", "user", "pw"});
-    ASSERT_TRUE(panel.savePanel());
+    ASSERT_EQ(panel.savePanel(), PanelSave::Saved);
     const std::string saved = diskBytes();
     type({"typed", "since", "the", "save"});
     queryStatus.showBytes("Ok!");

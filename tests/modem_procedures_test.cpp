@@ -3,6 +3,9 @@
 
 #include <map>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/reply_flags.h"
 #include "modem/procedures.h"
 #include "resources/resource.h"
@@ -296,6 +299,84 @@ TEST(ModemSetup, AFieldEditedPastItsLimitDuringTheRunStopsItThere) {
     rig.tickUntilLowered(kModemSetup);
     EXPECT_EQ(rig.shown(rig.core.setupStatusField), "Error!");
     for (const auto& s : rig.sentTexts()) EXPECT_EQ(s.find("\"apn\""), std::string::npos) << s;
+}
+
+TEST(ModemSetup, EntriesEditedBeforeTheSaveStopTheWriteBeforeItsEchoOff) {
+    // Edited during the "+++" pause, after step 0 found them fine: the save step
+    // checks again and sends nothing.
+    struct Case {
+        const char* name;
+        int entry;  // 0 IP Address, 1 APN, 2 User, 3 Password
+        std::string text;
+    } cases[] = {
+        {"APN of 79", 1, std::string(79, 'a')},
+        {"User of 78", 2, std::string(78, 'u')},
+        {"Password of 76", 3, std::string(76, 'p')},
+        {"IP Address of 59", 0, std::string(59, '1')},
+        {"97 bytes together", 1, std::string(84, 'a')},
+        {"Enter typed in the IP Address", 0, "10.0.0.7\r\n"},
+        {"CR in the APN", 1, "inter\rnet"},
+        {"0x1A in the User", 2, "u\x1A"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        writeFile("_data.ini", "keep\r\nkeep\r\nkeep\r\nkeep");
+        startWith(rig);
+        fillPanel(rig, "10.0.0.7", "internet", "u", "p");
+        rig.click(IDC_MODEM_WRITE);
+        rig.ticks(2);
+        ASSERT_EQ(rig.core.modemSetup.step(), 2);  // in the pause after "+++"
+        TextField* fields[] = {&rig.core.ipAddressField, &rig.core.apnField, &rig.core.userField,
+                               &rig.core.passwordField};
+        rig.type(*fields[c.entry], c.text);
+        ASSERT_GT(rig.tickUntilLowered(kModemSetup), 0);
+        EXPECT_EQ(rig.sentTexts(), std::vector<std::string>{"+++\r\n"});
+        EXPECT_EQ(rig.setupStatusHistory, (std::vector<std::string>{"   ", "Error!"}));
+        EXPECT_EQ(readFile("_data.ini"), "keep\r\nkeep\r\nkeep\r\nkeep");
+    }
+}
+
+TEST(ModemSetup, AFolderThatRefusesTheFileStillConfiguresTheModem) {
+    Rig rig;
+    startWith(rig);
+    // A directory in the file's place: the replace fails as in a read-only folder.
+    ASSERT_EQ(mkdir("_data.ini", 0700), 0);
+    fillPanel(rig, "10.0.0.7", "internet", "u", "");
+    rig.click(IDC_MODEM_WRITE);
+    ASSERT_GT(rig.tickUntilLowered(kModemSetup), 0);
+    EXPECT_EQ(rig.sentTexts(), kFullPath);
+    std::vector<std::string> marks = {"   "};
+    for (int k = 0; k <= 11; ++k) marks.push_back(mark(k));
+    marks.push_back(kNotSavedText);
+    EXPECT_EQ(rig.setupStatusHistory, marks);
+    ASSERT_EQ(rmdir("_data.ini"), 0);
+    // The failed save belonged to that run only: a Write that saves nothing is a plain success.
+    rig.click(IDC_WITHOUT_INTERNET);
+    rig.click(IDC_MODEM_WRITE);
+    ASSERT_GT(rig.tickUntilLowered(kModemSetup), 0);
+    EXPECT_EQ(rig.shown(rig.core.setupStatusField), "Ok!");
+}
+
+TEST(ModemSetup, AReplyOnTheTickTheDeadlinePassesIsATimeOut) {
+    // The deadline is tested before the reply bits.
+    const struct {
+        Tick replyAfter;  // ticks after the unanswered "ATE0"
+        const char* shown;
+    } cases[] = {{60, "/"}, {61, "Error!"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.replyAfter);
+        Rig rig;
+        startWith(rig, ScriptedModem{{{"ATE0\r\n", ""}}});
+        rig.click(IDC_MODEM_WRITE);
+        while (rig.line.sent.size() < 2) rig.tick();
+        const Tick sentAt = rig.line.sent[1].tick;
+        rig.responder = nullptr;  // nothing more answers on its own
+        while (rig.core.tickCounter < sentAt + c.replyAfter) rig.tick();
+        rig.reply(kOk);
+        rig.tick();
+        EXPECT_EQ(rig.shown(rig.core.setupStatusField), c.shown);
+    }
 }
 
 TEST(ModemSetup, CheckingTheBoxDuringTheFullPathEmptiesTheLaterFieldCommands) {

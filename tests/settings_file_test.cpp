@@ -3,8 +3,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +24,16 @@ class SettingsFileTest : public ::testing::Test {
 protected:
     static void putDiskBytes(const std::string& bytes) { test::writeFile(kSettingsFileName, bytes); }
     static std::string diskBytes() { return test::readFile(kSettingsFileName); }
+    // Everything in the test's folder: what a replace left behind.
+    static std::vector<std::string> namesInFolder() {
+        std::vector<std::string> names;
+        DIR* dir = opendir(".");
+        while (dirent* e = dir ? readdir(dir) : nullptr)
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names.push_back(e->d_name);
+        if (dir) closedir(dir);
+        return names;
+    }
     static int write(const std::string& data) {
         return writeSettingsFile(reinterpret_cast<const std::uint8_t*>(data.data()),
                                  static_cast<std::uint8_t>(data.size()));
@@ -137,10 +153,53 @@ TEST_F(SettingsFileTest, MissingFileReturnsOneAndLeavesCountUnset) {
 }
 
 TEST_F(SettingsFileTest, UnwritableFileReturnsOne) {
-    // A directory in the file's place cannot be opened for writing.
+    // A directory in the file's place cannot be replaced.
     ASSERT_EQ(mkdir(kSettingsFileName, 0700), 0);
     EXPECT_EQ(write("x"), 1);
+    EXPECT_EQ(namesInFolder(), std::vector<std::string>{kSettingsFileName});  // no temporary left
     ASSERT_EQ(rmdir(kSettingsFileName), 0);
+}
+
+TEST_F(SettingsFileTest, ReplacedFileIsTheOwnersOnly) {
+    // It holds the modem password: 0600 when created, and again when an older,
+    // wider file is replaced, whatever the umask.
+    const struct {
+        const char* name;
+        int oldMode;  // -1: no file before
+    } cases[] = {{"new file", -1}, {"replaces 0644", 0644}, {"replaces 0600", 0600}};
+    const mode_t umaskBefore = umask(0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        unlink(kSettingsFileName);
+        if (c.oldMode >= 0) {
+            putDiskBytes("old\r\n");
+            ASSERT_EQ(chmod(kSettingsFileName, static_cast<mode_t>(c.oldMode)), 0);
+        }
+        ASSERT_EQ(write("new\n"), 0);
+        struct stat st {};
+        ASSERT_EQ(stat(kSettingsFileName, &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(diskBytes(), "new\r\n");
+        EXPECT_EQ(namesInFolder(), std::vector<std::string>{kSettingsFileName});
+    }
+    umask(umaskBefore);
+}
+
+TEST_F(SettingsFileTest, AFullDiskLeavesTheOldFileWhole) {
+    // A file-size limit of 4 bytes fails the write part-way, as a full disk does.
+    putDiskBytes("old\r\nfile");
+    struct rlimit before {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    struct rlimit small = before;
+    small.rlim_cur = 4;
+    void (*const oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int result = write("a longer new content\n");
+    setrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(diskBytes(), "old\r\nfile");
+    EXPECT_EQ(namesInFolder(), std::vector<std::string>{kSettingsFileName});
 }
 
 }  // namespace

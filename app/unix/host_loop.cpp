@@ -9,10 +9,14 @@ namespace ostrakan {
 HostLoop::HostLoop(Core& core, BurstEvents& events, TimePoint start)
     : core_(core), events_(events), schedule_(Milliseconds(kTickMilliseconds), start) {}
 
-void HostLoop::handle(TimePoint now, bool burstEnded) {
+void HostLoop::handle(TimePoint now, bool burstEnded, bool lineLost) {
     if (burstEnded) {
         core_.onGapTimer();
         ++classified_;
+    }
+    if (lineLost) {
+        core_.onLineLost();
+        ++losses_;
     }
     if (schedule_.due(now)) {
         core_.tick();
@@ -25,7 +29,9 @@ void HostLoop::runOnce() {
     pollfd event{events_.burstEventFd(), POLLIN, 0};
     const int timeout = schedule_.pollTimeout(SteadyClock::now());
     ::poll(&event, event.fd >= 0 ? 1 : 0, timeout);
-    handle(SteadyClock::now(), events_.takeBurstEnd());
+    // The burst first: a loss posted after it must not overtake it.
+    const bool burstEnded = events_.takeBurstEnd();
+    handle(SteadyClock::now(), burstEnded, events_.takeLineLost());
 }
 
 void HostLoop::runUntil(Done done, void* context) {

@@ -1,6 +1,7 @@
 // The window's thread on POSIX: one thread that runs the 54 ms tick on the
 // monotonic clock and the reply classifier when the serial reader reports that a
-// burst has ended, never both at once. It waits in poll() between the two.
+// burst has ended (or the port's loss when the device went away), never two at
+// once. It waits in poll() between them.
 #pragma once
 
 #include "app/core.h"
@@ -14,9 +15,10 @@ public:
     HostLoop(Core& core, BurstEvents& events, TimePoint start = SteadyClock::now());
 
     // One pass at `now`: the classifier first if a burst ended (its timer message
-    // came before the tick's), then the tick if it is due. The core releases a
+    // came before the tick's), then the loss of the line if the back end saw one
+    // (the core closes the port), then the tick if it is due. The core releases a
     // classified burst to the reader after the tick that follows it.
-    void handle(TimePoint now, bool burstEnded);
+    void handle(TimePoint now, bool burstEnded, bool lineLost = false);
 
     // Waits for the next due tick or burst end, then handles it.
     void runOnce();
@@ -27,6 +29,7 @@ public:
 
     unsigned long ticks() const { return ticks_; }
     unsigned long classified() const { return classified_; }
+    unsigned long losses() const { return losses_; }
 
 private:
     Core& core_;
@@ -34,6 +37,7 @@ private:
     TickSchedule schedule_;
     unsigned long ticks_ = 0;
     unsigned long classified_ = 0;
+    unsigned long losses_ = 0;
 };
 
 }  // namespace ostrakan

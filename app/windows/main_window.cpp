@@ -121,13 +121,19 @@ int run(HINSTANCE instance, int showCommand) {
     // The first tick comes only after the start-up sequence and the first paint.
     SetTimer(mainWindow, kTickTimerId, kTickPeriod, nullptr);
 
+    // A wide loop: the characters TranslateMessage makes from typed keys stay
+    // UTF-16 all the way to the edits (wide windows, made with CreateWindowExW),
+    // which are read back as 1251. An ANSI loop would pass them through the
+    // system's code page first and turn Cyrillic into '?' on a non-Russian
+    // Windows. The main window's class stays ANSI: it takes no typed text, and
+    // the system converts what it is dispatched.
     MSG msg{};
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         // Translated for the window that got the key: an accelerator typed while a
         // control has the focus goes to that control, which ignores it.
-        if (!TranslateAcceleratorA(msg.hwnd, accelerators, &msg)) {
+        if (!TranslateAcceleratorW(msg.hwnd, accelerators, &msg)) {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
     }
     return static_cast<int>(msg.wParam);

@@ -18,20 +18,28 @@ int widenFrom1251(const char* text, int length, wchar_t* wide, int room) {
     return n;
 }
 
+bool holdsIn1251(wchar_t unit) {
+    char byte = 0;
+    BOOL usedDefault = FALSE;
+    if (WideCharToMultiByte(kCodePage1251, WC_NO_BEST_FIT_CHARS, &unit, 1, &byte, 1, nullptr,
+                            &usedDefault) != 1 ||
+        usedDefault)
+        return false;
+    wchar_t back = 0;
+    return MultiByteToWideChar(kCodePage1251, 0, &byte, 1, &back, 1) == 1 && back == unit;
+}
+
 std::size_t narrowTo1251(const wchar_t* wide, char* text, std::size_t room) {
     if (room == 0) return 0;
-    // 1251 is a single-byte code page, but a surrogate pair may still come out as
-    // one or two bytes: convert into scratch room first and cut afterwards, since
-    // a short destination makes the conversion fail as a whole.
-    char scratch[2 * kMaxWide + 2];
-    const int units = static_cast<int>(wcsnlen(wide, kMaxWide));
-    int n = 0;
-    if (units > 0)
-        n = WideCharToMultiByte(kCodePage1251, 0, wide, units, scratch,
-                                static_cast<int>(sizeof scratch), nullptr, nullptr);
-    std::size_t count = n > 0 ? static_cast<std::size_t>(n) : 0;
-    if (count > room - 1) count = room - 1;
-    std::memcpy(text, scratch, count);
+    // One unit at a time: 1251 is a single-byte code page, so each unit that it
+    // holds is one byte, and each one it lacks is marked where it stands.
+    std::size_t count = 0;
+    for (; count + 1 < room && wide[count] != 0; ++count) {
+        char byte = kNotIn1251;
+        if (holdsIn1251(wide[count]))
+            WideCharToMultiByte(kCodePage1251, 0, &wide[count], 1, &byte, 1, nullptr, nullptr);
+        text[count] = byte;
+    }
     text[count] = 0;
     return count;
 }

@@ -15,9 +15,19 @@ constexpr UINT kCodePage1251 = 1251;
 // including a terminating zero) and returns the units written before the zero.
 int widenFrom1251(const char* text, int length, wchar_t* wide, int room);
 
+// The byte that stands for a character 1251 cannot hold: SUB (Ctrl-Z). No
+// entry can hold it (a text-mode read of _data.ini stops there), so a modem
+// Write with such an entry ends with "Error!" before anything is sent, and no
+// other character silently takes the place of the one on screen.
+constexpr char kNotIn1251 = 0x1A;
+
+// Whether 1251 holds the UTF-16 unit exactly: it comes back unchanged from a
+// round trip, so neither the default '?' nor a best-fit look-alike counts.
+bool holdsIn1251(wchar_t unit);
+
 // Converts a zero-terminated UTF-16 text into at most room - 1 bytes of 1251
 // text plus a terminating zero; returns the bytes written before the zero.
-// Characters 1251 lacks become '?'.
+// Each unit 1251 lacks (each half of a surrogate pair too) becomes kNotIn1251.
 std::size_t narrowTo1251(const wchar_t* wide, char* text, std::size_t room);
 
 // Window text in 1251 bytes, through the wide API.

@@ -11,6 +11,38 @@ namespace {
 
 HWND asWindow(ControlHandle control) { return reinterpret_cast<HWND>(control); }
 
+// The EDIT class's own procedure, taken from the first edit made; every edit is
+// made on the window's thread before the loop runs, and it is not changed after.
+WNDPROC editClassProc = nullptr;
+
+bool clipboardHoldsIn1251(HWND edit) {
+    if (!OpenClipboard(edit)) return true;  // nothing to paste that we can see
+    bool holds = true;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* text = static_cast<const wchar_t*>(GlobalLock(data))) {
+            for (const wchar_t* c = text; *c && holds; ++c) holds = holdsIn1251(*c);
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return holds;
+}
+
+// The edits take only what code page 1251 holds: a typed character it lacks
+// (a surrogate half included) is refused with a beep, and so is a paste with
+// any such character in it. Whatever else gets in (an input method's result)
+// reaches the core as kNotIn1251, which no entry can be saved with.
+LRESULT CALLBACK editProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
+    const bool refused = (message == WM_CHAR && wParam >= 0x20 &&
+                          !holdsIn1251(static_cast<wchar_t>(wParam))) ||
+                         (message == WM_PASTE && !clipboardHoldsIn1251(edit));
+    if (refused) {
+        MessageBeep(MB_OK);
+        return 0;
+    }
+    return CallWindowProcW(editClassProc, edit, message, wParam, lParam);
+}
+
 }  // namespace
 
 HFONT makeConsolasFont(int height, int weight, bool italic) {
@@ -52,6 +84,11 @@ ControlHandle Win32Window::createControl(ControlKind kind, int x, int y, int wid
                                    height, main_,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_,
                                    nullptr);
+    if (control && (kind == ControlKind::Edit || kind == ControlKind::MultilineEdit)) {
+        const auto previous = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+            control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(editProc)));
+        if (!editClassProc) editClassProc = previous;
+    }
     return reinterpret_cast<ControlHandle>(control);
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "serial/unix/trace.h"
+#include "serial/unix/tty_io.h"
 
 namespace ostrakan {
 
@@ -123,22 +124,9 @@ int PosixLine::open(const char* name) {
     }
     exclusive_ = ::ioctl(fd_, TIOCEXCL) == 0;
 
-    termios tio{};
-    if (::tcgetattr(fd_, &tio) != 0) return fail(failureOf(errno), errno, kPortGetStateFailed);
-    ::cfmakeraw(&tio);  // binary: no translation, no echo, no signals, nulls kept
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
-    tio.c_cflag |= CS8 | CREAD | CLOCAL;  // CLOCAL: modem lines are not watched
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
-    // Reads never wait: the reader polls and then takes what is queued.
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    ::cfsetispeed(&tio, B9600);
-    ::cfsetospeed(&tio, B9600);
-    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return fail(failureOf(errno), errno, kPortSetStateFailed);
-    // The stand-in for the driver's time-outs: the descriptor must stay non-blocking.
-    const int flags = ::fcntl(fd_, F_GETFL);
-    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) != 0)
-        return fail(failureOf(errno), errno, kPortTimeoutsFailed);
+    // The driver's time-outs have no POSIX counterpart: the descriptor stays
+    // non-blocking and the threads wait in poll().
+    if (const int step = configureLine(fd_); step != kPortOpened) return fail(failureOf(errno), errno, step);
 
     // DTR and RTS off; a pseudo-terminal has no modem lines and refuses, which is fine.
     int lines = TIOCM_DTR | TIOCM_RTS;
@@ -148,11 +136,15 @@ int PosixLine::open(const char* name) {
     // A fresh session: no stop request, no hand-off left from the last one.
     drain(stopPipe_[0]);
     drain(wakePipe_[0]);
+    drain(eventPipe_[0]);
+    handover_.reset();
+    lossUntold_.store(false, std::memory_order_relaxed);
     {
         std::lock_guard<std::mutex> lock(writerMutex_);
         writerStop_ = false;
         pending_ = false;
         busy_ = false;
+        written_ = false;
     }
     // Writer first, as the window's open command does.
     if (::pthread_create(&writer_, nullptr, &PosixLine::writerMain, this) != 0)
@@ -185,6 +177,31 @@ void PosixLine::close() {
     ::pthread_join(reader_, nullptr);
     closeDevice();
     drain(stopPipe_[0]);
+    // The same name may be opened again, by the user or after a loss.
+    lost_.store(false, std::memory_order_release);
+}
+
+void PosixLine::markLost() {
+    if (lost_.exchange(true, std::memory_order_acq_rel)) return;  // the other thread saw it first
+    lossUntold_.store(true, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> lock(writerMutex_);
+        writerStop_ = true;
+    }
+    writerWake_.notify_one();
+    poke(stopPipe_[1]);   // ends the other thread's poll()
+    poke(eventPipe_[1]);  // wakes the window's thread
+}
+
+bool PosixLine::takeLineLost() {
+    if (!lossUntold_.exchange(false, std::memory_order_acq_rel)) return false;
+    drain(eventPipe_[0]);
+    return true;
+}
+
+bool PosixLine::lastHandOffWritten() {
+    std::lock_guard<std::mutex> lock(writerMutex_);
+    return written_;
 }
 
 void PosixLine::handOff() {
@@ -198,6 +215,7 @@ void PosixLine::handOff() {
         std::memcpy(outgoing_, link_.transmitBuffer + 1, outgoingCount_);
         pending_ = outgoingCount_ > 0;
         if (!pending_) return;  // a count of 0 sends nothing
+        written_ = false;
     }
     writerWake_.notify_one();
     trace("TX", link_.transmitBuffer + 1, link_.transmitBuffer[0]);
@@ -211,14 +229,13 @@ void PosixLine::stopGapTimer() {
 
 bool PosixLine::takeBurstEnd() {
     drain(eventPipe_[0]);
-    if (!burstEnded_.exchange(false, std::memory_order_acq_rel)) return false;
+    if (!handover_.takeEnded()) return false;
     trace("RX", link_.receiveBuffer, link_.burstLength());
     return true;
 }
 
 void PosixLine::releaseBurst() {
-    if (!held_.exchange(false, std::memory_order_acq_rel)) return;
-    poke(wakePipe_[1]);
+    if (handover_.release()) poke(wakePipe_[1]);
 }
 
 void PosixLine::trace(const char* direction, const std::uint8_t* bytes, std::size_t count) {

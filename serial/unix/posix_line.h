@@ -5,7 +5,13 @@
 // The end of a burst is handed to the host loop (the window's thread) through a
 // pipe; the host loop runs the reply classifier and, after the tick that follows,
 // releases the burst. Until then the reader leaves new bytes in the driver, so
-// the receive buffer is never written while the window's thread reads it.
+// the receive buffer is never written while the window's thread reads it (the
+// BurstHandover does the bookkeeping, as on Win32).
+//
+// A device that goes away under the open port (POLLHUP, POLLERR or POLLNVAL on
+// the descriptor, a read or write failing with EIO, ENXIO or ENODEV) ends both
+// threads and is reported through the same pipe; the window's thread then closes
+// the port.
 #pragma once
 
 #include <pthread.h>
@@ -16,6 +22,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "app/clock.h"
+#include "serial/burst_handover.h"
 #include "serial/line.h"
 #include "serial/link_buffers.h"
 #include "serial/unix/port_map.h"
@@ -29,6 +37,8 @@ public:
     virtual int burstEventFd() const = 0;
     // True once per ended burst; its bytes are then safe to read on this thread.
     virtual bool takeBurstEnd() = 0;
+    // True once after the device was lost; the window's thread then closes the port.
+    virtual bool takeLineLost() = 0;
 
 protected:
     ~BurstEvents() = default;
@@ -59,11 +69,16 @@ public:
     void handOff() override;
     void stopGapTimer() override;
     void releaseBurst() override;
-    bool lost() const override { return false; }
+    bool lost() const override { return lost_.load(std::memory_order_acquire); }
 
     // BurstEvents, window's thread.
     int burstEventFd() const override { return eventPipe_[0]; }
     bool takeBurstEnd() override;
+    bool takeLineLost() override;
+
+    // Whether every byte of the last hand-off the writer took reached the driver
+    // (false while it is still being written, or when the write failed).
+    bool lastHandOffWritten();
 
     // The last open's failure: kind, the system's errno and the file tried.
     OpenFailure lastFailure() const { return failure_; }
@@ -77,7 +92,7 @@ public:
 
     // Bytes the reader read from the driver and dropped past the 600-byte buffer
     // (for tests; written by the reader, read after close).
-    std::uint32_t droppedBytes() const { return dropped_.load(std::memory_order_acquire); }
+    std::uint32_t droppedBytes() const { return handover_.droppedBytes(); }
     // Threads started since construction (for tests: reopening starts fresh ones).
     unsigned threadStarts() const { return threadStarts_; }
 
@@ -86,7 +101,9 @@ private:
     static void* writerMain(void* self);
     void readerLoop();
     void writerLoop();
-    bool writeAll(const std::uint8_t* bytes, std::size_t count);
+    // Reader or writer: the device is gone; ends the other thread and tells the
+    // window's thread.
+    void markLost();
     int fail(OpenFailure kind, int err, int code);
     void closeDevice();
     void trace(const char* direction, const std::uint8_t* bytes, std::size_t count);
@@ -108,25 +125,26 @@ private:
     pthread_t writer_{};
 
     // Made once in the constructor, never changed until the destructor.
-    // stopPipe_: written by close() on the window's thread, never drained while a
-    //   session runs, so both threads see it readable until they have ended.
+    // stopPipe_: written by close() on the window's thread, or by markLost() on the
+    //   thread that saw the loss; never drained while a session runs, so both
+    //   threads see it readable until they have ended.
     // wakePipe_: written by releaseBurst() on the window's thread, drained by the reader.
-    // eventPipe_: written by the reader when a burst ended, drained by takeBurstEnd().
+    // eventPipe_: written by the reader when a burst ended and by markLost();
+    //   drained by takeBurstEnd() and takeLineLost() on the window's thread.
     int stopPipe_[2] = {-1, -1};
     int wakePipe_[2] = {-1, -1};
     int eventPipe_[2] = {-1, -1};
 
-    // Set by the reader (release) when a burst ended; cleared by takeBurstEnd() on
-    // the window's thread (acquire), which then reads the receive buffer.
-    std::atomic<bool> burstEnded_{false};
-    // Set by the reader together with burstEnded_; cleared by releaseBurst() on the
-    // window's thread (release) once nothing reads the buffer before the next
-    // burst. The reader (acquire) does not read the driver while it is set.
-    std::atomic<bool> held_{false};
-    // Reader thread writes; tests read after close.
-    std::atomic<std::uint32_t> dropped_{0};
+    // The receive side's hand-over; see burst_handover.h for who touches what.
+    BurstHandover handover_{link_};
 
-    // Transmit side. writerMutex_ guards the four fields below it.
+    // Set by markLost() (reader or writer thread, release) once per session;
+    // cleared by close() on the window's thread after both threads have ended.
+    std::atomic<bool> lost_{false};
+    // Set by markLost() together with lost_; cleared by takeLineLost().
+    std::atomic<bool> lossUntold_{false};
+
+    // Transmit side. writerMutex_ guards the fields below it.
     std::mutex writerMutex_;
     std::condition_variable writerWake_;
     // Set by close() (window's thread) to end the writer; cleared by open().
@@ -138,8 +156,17 @@ private:
     // the lock); handOff() leaves outgoing_ alone meanwhile, so a hand-off during a
     // write is not sent, as with a writer that is not suspended yet.
     bool busy_ = false;
+    // Cleared by handOff() when it gives the writer bytes; set by the writer once
+    // all of them went out.
+    bool written_ = false;
     std::size_t outgoingCount_ = 0;
     std::uint8_t outgoing_[kTransmitBufferSize] = {};
 };
+
+// One wake-up of the reader: takes what poll() reported on the device (`revents`)
+// into the hand-over. False when the system says the device is gone: a hang-up or
+// an error on the descriptor, or a read failing with EIO, ENXIO or ENODEV. A read
+// of 0 bytes alone is no loss: with VMIN=0 and VTIME=0 it means nothing is queued.
+bool readDevice(int fd, short revents, BurstHandover& handover, TimePoint now);
 
 }  // namespace ostrakan

@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "version.h"
 
 namespace {
 
@@ -131,7 +135,8 @@ protected:
         EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "the link outlived the simulator";
     }
 
-    Result cli(std::vector<std::string> args, int timeoutMs = 60000) {
+    // env: "NAME=value" settings for the tool, over a clean OSTRAKAN_PORT and locale.
+    Result cli(std::vector<std::string> args, std::vector<std::string> env = {}, int timeoutMs = 60000) {
         args.insert(args.begin(), OSTRAKAN_CLI_PATH);
         const fs::path outFile = work / "cli.out", errFile = work / "cli.err";
         // The child holds the write end of `done` until it exits: its end is a
@@ -143,6 +148,10 @@ protected:
             ::close(done[0]);
             if (::chdir(work.c_str()) != 0) ::_exit(126);
             ::setenv("OSTRAKAN_DEVICES", work.c_str(), 1);
+            ::unsetenv("OSTRAKAN_PORT");
+            ::unsetenv("LANG");
+            ::unsetenv("LC_ALL");
+            for (std::string& e : env) ::putenv(e.data());
             const int o = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int e = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             ::dup2(o, STDOUT_FILENO);
@@ -166,6 +175,37 @@ protected:
         r.out = slurp(outFile);
         r.err = slurp(errFile);
         return r;
+    }
+
+    // Starts the tool with --trace and waits until its trace shows its first
+    // hand-off: by then it has the port. *traced is the read end of its stderr.
+    pid_t startTraced(std::vector<std::string> args, int* traced) {
+        args.insert(args.begin(), {OSTRAKAN_CLI_PATH, "--trace"});
+        int pipeFds[2];
+        EXPECT_EQ(::pipe(pipeFds), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(work.c_str()) != 0) ::_exit(126);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(pipeFds[1], STDERR_FILENO);
+            ::close(pipeFds[0]);
+            auto argv = argvOf(args);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(pipeFds[1]);
+        *traced = pipeFds[0];
+        std::string trace;
+        pollfd p{pipeFds[0], POLLIN, 0};
+        while (trace.find(" TX ") == std::string::npos && ::poll(&p, 1, 20000) > 0) {
+            char c[256];
+            const ssize_t n = ::read(pipeFds[0], c, sizeof c);
+            if (n <= 0) break;
+            trace.append(c, static_cast<std::size_t>(n));
+        }
+        EXPECT_NE(trace.find(" TX "), std::string::npos) << trace;
+        return pid;
     }
 
     // What the program sent (the simulator's RX lines), in order.
@@ -205,7 +245,7 @@ TEST_F(CliE2eTest, ComNameReachesTheSimulatorThroughTheDevicesLink) {
     EXPECT_EQ(requests(), std::vector<std::string>{hex("0A 21 AA 4E 40 00 00 00 00 00 00 00")});
     const Result ports = cli({"ports"});
     EXPECT_RESULT(ports, 0);
-    EXPECT_NE(ports.out.find("COM7 " + link + "\n"), std::string::npos) << ports.out;
+    EXPECT_NE(ports.out.find("COM7 " + link + " free"), std::string::npos) << ports.out;
 }
 
 TEST_F(CliE2eTest, WrittenAddressIsReadBackAsTheDevicesByte) {
@@ -387,39 +427,48 @@ TEST_F(CliE2eTest, AValueReplyTooShortForItsByteIsNoAnswer) {
 
 TEST_F(CliE2eTest, ASecondProgramOnTheSamePortIsToldItIsInUse) {
     startSim({"--delay", "AT:5000"});
-    // The first keeps the port while it waits for the modem; its trace on stderr
-    // shows its first hand-off, so by then it has the port.
-    int traced[2];
-    ASSERT_EQ(::pipe(traced), 0);
-    const pid_t first = ::fork();
-    if (first == 0) {
-        ::chdir(work.c_str());
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(traced[1], STDERR_FILENO);
-        ::close(traced[0]);
-        ::execl(OSTRAKAN_CLI_PATH, OSTRAKAN_CLI_PATH, "--port", link.c_str(), "--trace", "modem", "read",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(traced[1]);
-    std::string trace;
-    pollfd p{traced[0], POLLIN, 0};
-    while (trace.find(" TX ") == std::string::npos && ::poll(&p, 1, 20000) > 0) {
-        char c[256];
-        const ssize_t n = ::read(traced[0], c, sizeof c);
-        if (n <= 0) break;
-        trace.append(c, static_cast<std::size_t>(n));
-    }
-    ASSERT_NE(trace.find(" TX 2B 2B 2B 0D 0A"), std::string::npos) << trace;
+    // The first keeps the port while it waits for the modem.
+    int traced = -1;
+    const pid_t first = startTraced({"--port", link, "modem", "read"}, &traced);
     const Result second = cli({"--port", link, "read", "period"});
     EXPECT_RESULT(second, 3);
     EXPECT_NE(second.err.find("in use"), std::string::npos) << second.err;
     ::kill(first, SIGTERM);
     int status = 0;
     ::waitpid(first, &status, 0);
-    ::close(traced[0]);
-    EXPECT_TRUE(WIFEXITED(status)) << "SIGTERM ends the tool through its own exit path";
+    ::close(traced);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM)
+        << "SIGTERM ends the tool through its own exit path: " << status;
+}
+
+TEST_F(CliE2eTest, ADeviceThatHangsUpMidSessionEndsTheToolWithStatus3) {
+    const struct {
+        std::vector<std::string> command;
+        const char* answered;  // requests answered before the hang-up
+        int withinMs;          // from the start of the tool (the modem's steps pace themselves)
+    } kCases[] = {
+        {{"read", "period"}, "0", 1000},
+        {{"write", "address", "300"}, "0", 1000},
+        {{"modem", "read"}, "2", 6000},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.command[0] + " " + c.command[1]);
+        std::remove(traceFile.c_str());
+        startSim({"--hang-up-after", c.answered});
+        std::vector<std::string> args = {"--port", "COM7"};
+        args.insert(args.end(), c.command.begin(), c.command.end());
+        const auto start = std::chrono::steady_clock::now();
+        const Result r = cli(args);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_RESULT(r, 3);
+        EXPECT_NE(r.err.find("ostrakan-cli: COM7 (" + link + ") is lost: check the cable or the USB adapter\n"),
+                  std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("sent"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(requests().size(), std::stoul(c.answered) + 1);  // the last one met the hang-up
+        EXPECT_LT(took, std::chrono::milliseconds(c.withinMs));
+        stopSim();
+    }
 }
 
 TEST_F(CliE2eTest, PortFailuresAndRefusedInputHaveTheirExitStatus) {
@@ -462,6 +511,130 @@ TEST_F(CliE2eTest, BuiltInSimulatorAnswersEveryRead) {
     EXPECT_EQ(trace[0].bytes, hex("0A 21 AA 4E 41 00 00 00 00 00 00 00"));
     EXPECT_EQ(trace[1].direction, "RX");
     EXPECT_EQ(trace[1].bytes.substr(0, 5), hex("0A 21 AA 41 0A"));
+}
+
+TEST_F(CliE2eTest, OptionFormsHelpAndOneLineErrors) {
+    startSim();
+    const std::string usageHint = "Run with --help for more information.\n";
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> env;
+        int status;
+        std::string out;  // stdout begins with this
+        std::string err;  // stderr holds this
+    } kCases[] = {
+        {{"--port", link, "read", "period"}, {}, 0, "010\n", ""},
+        {{"--port=" + link, "read", "period"}, {}, 0, "010\n", ""},
+        {{"-p", link, "read", "period"}, {}, 0, "010\n", ""},
+        {{"read", "period", "--port", link}, {}, 0, "010\n", ""},
+        {{"read", "period"}, {"OSTRAKAN_PORT=" + link}, 0, "010\n", ""},
+        {{"read", "period", "-p", link}, {"OSTRAKAN_PORT=/dev/ostrakan-missing"}, 0, "010\n", ""},
+        {{"read", "period", "--json", "-p", link}, {}, 0, "{\"period\": \"010\"}\n", ""},
+        {{"--version"}, {}, 0, "ostrakan-cli " OSTRAKAN_VERSION "\n", ""},
+        {{"--help"}, {}, 0, "Reads and writes", ""},
+        {{"read", "--help"}, {}, 0, "read a parameter", ""},
+        {{"write", "--help"}, {}, 0, "write a parameter", ""},
+        {{"modem", "write", "--help"}, {}, 0, "write the entries", ""},
+        {{"ports", "--help"}, {}, 0, "list the serial ports", ""},
+        {{"-p", link, "read", "frob"}, {}, 2, "", usageHint},
+        {{"-p", link, "read"}, {}, 2, "", usageHint},
+        {{"--frobnicate", "read", "period"}, {}, 2, "", usageHint},
+        {{"modem", "write", "--password", "x", "--password-file", "f"}, {}, 2, "", usageHint},
+        {{}, {}, 2, "", usageHint},
+    };
+    int reads = 0;
+    for (const auto& c : kCases) {
+        const Result r = cli(c.args, c.env);
+        std::string line;
+        for (const std::string& a : c.args) line += a + " ";
+        EXPECT_EQ(r.status, c.status) << line << "\n" << r.err;
+        EXPECT_EQ(r.out.substr(0, c.out.size()), c.out) << line;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << line << "\n" << r.err;
+        if (c.status == 2) {  // one line and the hint, not the whole usage text
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << line << "\n" << r.err;
+        }
+        if (c.out == "010\n" || c.out[0] == '{') ++reads;
+    }
+    const auto sent = requests();
+    EXPECT_EQ(sent, std::vector<std::string>(reads, hex("0A 21 AA 4E 41 00 00 00 00 00 00 00")));
+    EXPECT_EQ(cli({"--version"}).out, "ostrakan-cli " OSTRAKAN_VERSION "\n");
+}
+
+TEST_F(CliE2eTest, JsonDocuments) {
+    startSim();
+    std::string channels = "{\"channels\": [";
+    for (int n = 1; n <= 31; ++n) {
+        const bool a = n == 1 || n == 2, t = n == 2 || n == 17, bx = n == 31;
+        channels += std::string(n > 1 ? ", " : "") + "{\"A\": " + (a ? "true" : "false") +
+                    ", \"T\": " + (t ? "true" : "false") + ", \"BX\": " + (bx ? "true" : "false") + "}";
+    }
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } kCases[] = {
+        {{"read", "address"}, "{\"address\": \"007\"}\n"},
+        {{"read", "sms"}, "{\"sms\": \"89990001122\"}\n"},
+        {{"read", "channels"}, channels + "]}\n"},
+        {{"modem", "read"}, "{\"ip\": \"192.0.2.10\", \"apn\": \"internet\", \"user\": \"gdata\"}\n"},
+    };
+    for (const auto& c : kCases) {
+        std::vector<std::string> args = {"--json", "-p", link};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result r = cli(args);
+        EXPECT_RESULT(r, 0);
+        EXPECT_EQ(r.out, c.out);
+    }
+    const Result ports = cli({"ports", "--json"});
+    EXPECT_RESULT(ports, 0);
+    EXPECT_EQ(ports.out.front(), '[');
+    EXPECT_EQ(ports.out.substr(ports.out.size() - 2), "]\n");
+    EXPECT_NE(ports.out.find("{\"com\": \"COM7\", \"device\": \"" + link + "\", "), std::string::npos) << ports.out;
+}
+
+TEST_F(CliE2eTest, CyrillicIsCodePage1251OnTheLineAndInTheSettingsFile) {
+    startSim();
+    const std::vector<std::string> utf8 = {"LC_ALL=C.UTF-8"};
+    { std::ofstream(work / "secret") << "пароль\nsecond line\n"; }
+    Result r = cli({"-p", link, "modem", "write", "--ip", "203.0.113.5", "--apn", "m2m", "--user", "Иван",
+                    "--password-file", (work / "secret").string()},
+                   utf8);
+    EXPECT_RESULT(r, 0);
+    const std::string ivan = "\xC8\xE2\xE0\xED", parol = "\xEF\xE0\xF0\xEE\xEB\xFC";
+    const std::string saved = "203.0.113.5\r\nm2m\r\n" + ivan + "\r\n" + parol;
+    EXPECT_EQ(slurp(work / "_data.ini"), saved);
+    struct stat st {};
+    ASSERT_EQ(::stat((work / "_data.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the file holds the modem password";
+    const auto sent = requests();
+    EXPECT_NE(std::find(sent.begin(), sent.end(), "AT^SICS=0,\"user\",\"" + ivan + "\"\r\n"), sent.end());
+    EXPECT_NE(std::find(sent.begin(), sent.end(), "AT^SICS=0,\"passwd\",\"" + parol + "\"\r\n"), sent.end());
+
+    r = cli({"-p", link, "modem", "read"}, utf8);
+    EXPECT_EQ(r.out, "IP Address: 203.0.113.5\nAPN: m2m\nUser: Иван\n");
+    r = cli({"-p", link, "--json", "modem", "read"});  // JSON is UTF-8 in any locale
+    EXPECT_EQ(r.out, "{\"ip\": \"203.0.113.5\", \"apn\": \"m2m\", \"user\": \"Иван\"}\n");
+
+    // A character 1251 cannot hold: refused before anything is sent or saved.
+    const std::size_t before = requests().size();
+    r = cli({"-p", link, "modem", "write", "--user", "中"}, utf8);
+    EXPECT_RESULT(r, 2);
+    EXPECT_NE(r.err.find("中"), std::string::npos) << r.err;
+    EXPECT_RESULT(cli({"-p", link, "write", "sms", "8中"}, utf8), 2);
+    EXPECT_EQ(requests().size(), before);
+    EXPECT_EQ(slurp(work / "_data.ini"), saved);
+}
+
+TEST_F(CliE2eTest, CtrlCEndsTheWaitWith130AfterClosingThePort) {
+    startSim({"--silent", "read:period"});
+    int traced = -1;
+    const pid_t pid = startTraced({"--port", link, "read", "period"}, &traced);
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(traced);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    // The port was given back: the next program opens it at once.
+    EXPECT_RESULT(cli({"--port", link, "read", "address"}), 0);
 }
 
 }  // namespace

@@ -266,19 +266,21 @@ TEST(FaultTest, SilenceErrorAndLongAnswers) {
 
 TEST(SimOptionsTest, ParsesFaultsWithNumbersFromTheEnd) {
     const char* argv[] = {"ostrakan-sim", "--link", "/tmp/x", "--chunks", "AT^SIPS=service,load,0:3:250",
-                          "--delay", "read:period:100", "--silent", "*", "--trace"};
+                          "--delay", "read:period:100", "--silent", "*", "--trace", "--delay", "ATE0:7"};
     SimOptions o;
     std::string error;
-    ASSERT_TRUE(parseSimOptions(10, const_cast<char**>(argv), 1, &o, &error)) << error;
+    ASSERT_TRUE(parseSimOptions(12, const_cast<char**>(argv), 1, &o, &error)) << error;
     EXPECT_EQ(o.link, "/tmp/x");
     EXPECT_TRUE(o.trace);
-    ASSERT_EQ(o.faults.size(), 3u);
+    ASSERT_EQ(o.faults.size(), 4u);  // in the order given, a repeated option too
     EXPECT_EQ(o.faults[0].match, "AT^SIPS=service,load,0");
     EXPECT_EQ(o.faults[0].a, 3);
     EXPECT_EQ(o.faults[0].b, 250);
     EXPECT_EQ(o.faults[1].match, "read:period");
     EXPECT_EQ(o.faults[1].a, 100);
     EXPECT_EQ(o.faults[2].kind, FaultKind::Silent);
+    EXPECT_EQ(o.faults[3].match, "ATE0");
+    EXPECT_EQ(o.faults[3].a, 7);
 
     const char* bad[] = {"ostrakan-sim", "--delay", "read:period"};
     SimOptions o2;

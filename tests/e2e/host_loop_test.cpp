@@ -68,6 +68,7 @@ public:
     void stopGapTimer() override { ++gapStops; }
     int burstEventFd() const override { return -1; }
     bool takeBurstEnd() override { return false; }
+    bool takeLineLost() override { return false; }
     bool lost() const override { return false; }
     void releaseBurst() override {
         ++releases;

@@ -56,9 +56,9 @@ TEST(NoAllocationTest, AReadAndAModemQueryAllocateNothing) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers bring their own allocator";
 #endif
-    sim::PseudoTerminal pty;
+    PseudoTerminal pty;
     std::string error;
-    ASSERT_TRUE(sim::openPseudoTerminal(&pty, &error)) << error;
+    ASSERT_TRUE(openPseudoTerminal(&pty, &error)) << error;
     int stop[2];
     ASSERT_EQ(::pipe(stop), 0);
     sim::DeviceModel model;
@@ -95,7 +95,7 @@ TEST(NoAllocationTest, AReadAndAModemQueryAllocateNothing) {
     const char one = 1;
     ASSERT_EQ(::write(stop[1], &one, 1), 1);
     device.join();
-    sim::closePseudoTerminal(&pty);
+    closePseudoTerminal(&pty);
 }
 
 }  // namespace

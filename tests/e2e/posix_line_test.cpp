@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -17,6 +19,8 @@
 #include "serial/unix/port_map.h"
 #include "serial/unix/posix_line.h"
 #include "serial/unix/trace.h"
+#include "serial/unix/pseudo_terminal.h"
+#include "serial/unix/tty_io.h"
 #include "tools/sim/sim_server.h"
 
 namespace ostrakan {
@@ -28,11 +32,11 @@ class PosixLineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        ASSERT_TRUE(sim::openPseudoTerminal(&pty, &error)) << error;
+        ASSERT_TRUE(openPseudoTerminal(&pty, &error)) << error;
     }
     void TearDown() override {
         line.close();
-        sim::closePseudoTerminal(&pty);
+        closePseudoTerminal(&pty);
     }
 
     // What the program sent, as the far end reads it within `ms`.
@@ -78,7 +82,7 @@ protected:
         line.handOff();
     }
 
-    sim::PseudoTerminal pty;
+    PseudoTerminal pty;
     LinkBuffers link;
     PosixLine line{link};
 };
@@ -172,6 +176,143 @@ TEST_F(PosixLineTest, ASecondProgramFindsThePortInUse) {
     EXPECT_TRUE(line.isOpen());
     handOff("still");
     EXPECT_EQ(farEndReads(300), "still");
+}
+
+// Threads of this process as the kernel lists them: an ended thread leaves the
+// list at once, joined or not.
+int threadCount() {
+    DIR* dir = ::opendir("/proc/self/task");
+    int n = 0;
+    while (dirent* e = dir ? ::readdir(dir) : nullptr)
+        if (e->d_name[0] != '.') ++n;
+    if (dir) ::closedir(dir);
+    return n;
+}
+
+// Polls until pred() holds, at most ms; whether it held.
+template <typename Pred>
+bool within(int ms, Pred pred) {
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!pred()) {
+        if (Clock::now() >= end) return false;
+        ::poll(nullptr, 0, 1);
+    }
+    return true;
+}
+
+TEST_F(PosixLineTest, TheFarEndClosingIsALossSeenAtOnceThatEndsBothThreads) {
+    const struct {
+        const char* name;
+        const char* received;  // by the reader before the close
+        bool held;             // that burst ended and not yet released
+        const char* sentAfter; // handed off after the close
+    } kCases[] = {
+        {"during a read", "PART", false, nullptr},
+        {"while a classified burst is held", "ONE", true, nullptr},
+        {"before a write", "", false, "\x0A\x21\xAA\x4E\x41"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        if (pty.master < 0) {
+            std::string error;
+            ASSERT_TRUE(openPseudoTerminal(&pty, &error)) << error;
+        }
+        classified();  // whatever the last case left
+        ASSERT_EQ(line.open(pty.slavePath.c_str()), kPortOpened);
+        // Counted with the line's two threads running (a sanitizer may add its own).
+        const int withLine = threadCount();
+        const std::string received = c.received;
+        if (!received.empty()) farEndWrites(received);
+        if (c.held) ASSERT_TRUE(burstEnds(2000));
+        else ASSERT_TRUE(within(1000, [&] { return link.burstLength() == received.size(); }));
+
+        const auto closed = Clock::now();
+        ::close(pty.master);
+        pty.master = -1;
+        if (c.sentAfter) handOff(c.sentAfter);
+        // As the host loop does: the burst first, then the loss.
+        bool burstOnLoss = false;
+        pollfd p{line.burstEventFd(), POLLIN, 0};
+        for (;;) {
+            burstOnLoss |= line.takeBurstEnd();
+            if (line.takeLineLost() || Clock::now() - closed > std::chrono::seconds(2)) break;
+            ::poll(&p, 1, 100);
+        }
+        const auto latency = Clock::now() - closed;
+        EXPECT_LT(latency, std::chrono::milliseconds(100));
+        std::printf("[ figures  ] %s: loss seen %.2f ms after the far end closed\n", c.name,
+                    std::chrono::duration<double, std::milli>(latency).count());
+        EXPECT_TRUE(line.lost());
+        // A burst cut short by the loss still reaches the classifier; a held one was already there.
+        EXPECT_EQ(burstOnLoss, !received.empty() && !c.held);
+        EXPECT_EQ(burst(), received);
+        EXPECT_EQ(line.lastHandOffWritten(), false);
+        // Both threads end by themselves, without waiting for close().
+        EXPECT_TRUE(within(1000, [&] { return threadCount() == withLine - 2; }));
+        EXPECT_TRUE(line.isOpen());
+        line.close();
+        EXPECT_FALSE(line.lost());
+        EXPECT_FALSE(line.takeLineLost());
+        closePseudoTerminal(&pty);
+    }
+    // The same line object opens again and works.
+    std::string error;
+    ASSERT_TRUE(openPseudoTerminal(&pty, &error)) << error;
+    ASSERT_EQ(line.open(pty.slavePath.c_str()), kPortOpened);
+    handOff("again");
+    EXPECT_EQ(farEndReads(300), "again");
+    EXPECT_TRUE(line.lastHandOffWritten());
+    EXPECT_FALSE(line.lost());
+}
+
+// One wake-up of the reader on a real pseudo-terminal: what the system reports,
+// and whether the line goes on.
+TEST(ReadDeviceTest, NothingToReadIsNoLossAHangUpOrAnErrorIs) {
+    const struct {
+        const char* name;
+        const char* queued;  // written by the far end first
+        bool farEndCloses;   // then revents come from a real poll()
+        short revents;
+        bool goesOn;
+    } kCases[] = {
+        {"woken with nothing queued: read() returns 0", "", false, POLLIN, true},
+        {"bytes queued", "abc", false, POLLIN, true},
+        {"an error on the descriptor", "", false, POLLERR, false},
+        {"a descriptor no longer valid", "", false, POLLNVAL, false},
+        {"the far end closed", "", true, 0, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        PseudoTerminal pty;
+        std::string error;
+        ASSERT_TRUE(openPseudoTerminal(&pty, &error)) << error;
+        const int fd = ::open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(configureLine(fd), kPortOpened);
+        LinkBuffers link;
+        BurstHandover handover(link);
+        const std::string queued = c.queued;
+        short revents = c.revents;
+        if (!queued.empty()) {
+            ASSERT_EQ(::write(pty.master, queued.data(), queued.size()), static_cast<ssize_t>(queued.size()));
+            pollfd p{fd, POLLIN, 0};
+            ASSERT_EQ(::poll(&p, 1, 1000), 1);
+        } else if (!c.farEndCloses) {
+            char byte;
+            EXPECT_EQ(::read(fd, &byte, 1), 0);  // what the reader meets: 0, not EAGAIN
+        }
+        if (c.farEndCloses) {
+            closePseudoTerminal(&pty);
+            pollfd p{fd, POLLIN, 0};
+            ASSERT_EQ(::poll(&p, 1, 1000), 1);
+            EXPECT_NE(p.revents & POLLHUP, 0);
+            revents = p.revents;
+        }
+        EXPECT_EQ(readDevice(fd, revents, handover, TimePoint{}), c.goesOn);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(link.receiveBuffer), link.burstLength()), queued);
+        ::close(fd);
+        closePseudoTerminal(&pty);
+    }
 }
 
 TEST(PosixLineOpenTest, FailuresCarryTheSystemsReason) {
@@ -277,9 +418,9 @@ int exitStatusAsNobody(Body body) {
 
 TEST(PosixLineOpenTest, PermissionDeniedNamesTheDialoutGroup) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to play an unprivileged user";
-    sim::PseudoTerminal pty;
+    PseudoTerminal pty;
     std::string error;
-    ASSERT_TRUE(sim::openPseudoTerminal(&pty, &error)) << error;
+    ASSERT_TRUE(openPseudoTerminal(&pty, &error)) << error;
     // The pseudo-terminal belongs to root with no access for others.
     ASSERT_EQ(::chmod(pty.slavePath.c_str(), 0600), 0);
     EXPECT_EQ(exitStatusAsNobody([&] {
@@ -292,14 +433,14 @@ TEST(PosixLineOpenTest, PermissionDeniedNamesTheDialoutGroup) {
                   return std::strstr(why, "permission denied") && std::strstr(why, "dialout") ? 0 : 5;
               }),
               0);
-    sim::closePseudoTerminal(&pty);
+    closePseudoTerminal(&pty);
 }
 
 TEST(PosixLineOpenTest, ClosingGivesUpExclusiveUseForTheNextProgram) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to play an unprivileged user";
-    sim::PseudoTerminal pty;  // keeps its own descriptor of the terminal open
+    PseudoTerminal pty;  // keeps its own descriptor of the terminal open
     std::string error;
-    ASSERT_TRUE(sim::openPseudoTerminal(&pty, &error)) << error;
+    ASSERT_TRUE(openPseudoTerminal(&pty, &error)) << error;
     ASSERT_EQ(::chmod(pty.slavePath.c_str(), 0666), 0);
     {
         LinkBuffers link;
@@ -316,7 +457,7 @@ TEST(PosixLineOpenTest, ClosingGivesUpExclusiveUseForTheNextProgram) {
                              : 10 + static_cast<int>(line.lastFailure());
               }),
               0);
-    sim::closePseudoTerminal(&pty);
+    closePseudoTerminal(&pty);
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 #include "tools/cli/cli.h"
 
-#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,46 +23,40 @@
 #include "modem/commands.h"
 #include "resources/resource.h"
 #include "serial/port_name.h"
+#include "serial/unix/port_list.h"
 #include "serial/unix/port_map.h"
 #include "serial/unix/posix_line.h"
+#include "serial/unix/pseudo_terminal.h"
+#include "tools/cli/json.h"
+#include "tools/cli/text_encoding.h"
 #include "tools/sim/device_model.h"
 #include "tools/sim/sim_server.h"
+#include "version.h"
 
 namespace ostrakan::cli {
 
-const char kUsage[] =
-    "usage: ostrakan-cli [--port PORT] [--trace] COMMAND\n"
-    "PORT: a COM name (COM1..COM256, default COM1), a device path, or \"sim\" for the\n"
-    "built-in simulated device.\n"
-    "Commands:\n"
-    "  read period|address|phone1|phone2|sms\n"
-    "  write period|address DDD\n"
-    "  write phone1|phone2|sms NUMBER\n"
-    "  read channels                      31 lines \"N A T BX\"\n"
-    "  write channels [N:A|N:T|N:BX ...]  sets exactly the listed boxes\n"
-    "  modem read\n"
-    "  modem write [--ip X] [--apn X] [--user X] [--password X] [--no-internet]\n"
-    "  ports\n"
-    "Exit status: 0 done, 1 no answer in time or modem Error!/Empty0/Empty9,\n"
-    "2 bad usage or refused input, 3 port not opened.\n";
-
 namespace {
 
-// Set by the SIGINT/SIGTERM handler; read by the host loop after each pass, so a
-// procedure in progress ends its wait and the port is closed on the way out.
-std::atomic<bool> gInterrupted{false};
+// The signal that asked us to stop (SIGINT, SIGTERM), 0 while none has. Set by
+// the handler; read by the host loop after each pass, so a procedure in progress
+// ends its wait and the port is closed on the way out.
+std::atomic<int> gInterrupted{0};
 
-extern "C" void onInterrupt(int) { gInterrupted.store(true); }
+extern "C" void onInterrupt(int signal) { gInterrupted.store(signal); }
 
-int usage(const char* what) {
-    std::fprintf(stderr, "ostrakan-cli: %s\n%s", what, kUsage);
+// --json: reads print one JSON document instead of their text. Set once while
+// the command line is parsed, before any command runs.
+bool gJson = false;
+
+int refuse(const std::string& what) {
+    std::fprintf(stderr, "ostrakan-cli: %s\n", what.c_str());
     return kExitUsage;
 }
 
-int refuse(const char* what) {
-    std::fprintf(stderr, "ostrakan-cli: %s\n", what);
-    return kExitUsage;
-}
+// A text from the device (1251 bytes) on stdout, in the terminal's encoding.
+void printLine(const std::string& bytes) { std::printf("%s\n", fromCp1251(bytes).c_str()); }
+
+void printJson(const JsonWriter& json) { std::printf("%s\n", json.text().c_str()); }
 
 const char* const kParameterNames[kParameterCount] = {"period", "address", "phone1", "phone2", "sms"};
 
@@ -75,131 +73,171 @@ enum class Verb { ReadParameter, WriteParameter, ReadChannels, WriteChannels, Mo
 struct Command {
     Verb verb = Verb::Ports;
     int parameter = -1;
-    std::string value;
+    std::string value;                    // 1251 bytes
     int channelBits[kChannelCount] = {};  // wanted bits for write channels
-    const char* entries[4] = {};          // ip, apn, user, password (nullptr: keep)
+    std::string entries[4];               // ip, apn, user, password, 1251 bytes
+    bool given[4] = {};                   // false: keep what "_data.ini" holds
     bool noInternet = false;
 };
 
-int parseCommand(const std::vector<std::string>& words, Command* c) {
-    if (words.empty()) return usage("no command given");
-    const std::string& verb = words[0];
-    if (verb == "ports") {
-        if (words.size() != 1) return usage("ports takes no arguments");
-        c->verb = Verb::Ports;
-        return kExitDone;
+// An argument the user typed, in the device's code page. False (after saying
+// why) for a character 1251 cannot hold.
+bool argumentText(const std::string& what, const std::string& typed, std::string* bytes) {
+    std::string offending;
+    if (toCp1251(typed, bytes, &offending)) return true;
+    refuse(what + ": \"" + offending + "\" is not a character of code page 1251, which the device uses");
+    return false;
+}
+
+int parseChannels(const std::vector<std::string>& words, Command* c) {
+    for (const std::string& w : words) {
+        const std::size_t colon = w.find(':');
+        const std::string number = w.substr(0, colon);
+        const std::string column = colon == std::string::npos ? "" : w.substr(colon + 1);
+        int n = 0;
+        if (number.empty() || number.size() > 2 || number.find_first_not_of("0123456789") != std::string::npos ||
+            (n = std::stoi(number)) < 1 || n > static_cast<int>(kChannelCount))
+            return refuse("write channels: bad channel in \"" + w + "\" (1..31)");
+        int bit = 0;
+        if (column == "A") bit = kChannelA;
+        else if (column == "T") bit = kChannelT;
+        else if (column == "BX") bit = kChannelBx;
+        else return refuse("write channels: bad box in \"" + w + "\" (A, T or BX)");
+        c->channelBits[n - 1] |= bit;
     }
-    if (verb == "read") {
-        if (words.size() != 2) return usage("read takes one setting");
-        if (words[1] == "channels") {
-            c->verb = Verb::ReadChannels;
-            return kExitDone;
-        }
-        c->parameter = parameterIndex(words[1]);
-        if (c->parameter < 0) return usage("read: unknown setting");
-        c->verb = Verb::ReadParameter;
-        return kExitDone;
+    return kExitDone;
+}
+
+int parseParameterWrite(const std::string& name, const std::vector<std::string>& values, Command* c) {
+    c->parameter = parameterIndex(name);
+    if (values.size() != 1) return refuse("write " + name + ": give exactly one value");
+    c->verb = Verb::WriteParameter;
+    if (!argumentText("write " + name, values[0], &c->value)) return kExitUsage;
+    const auto* text = reinterpret_cast<const std::uint8_t*>(c->value.data());
+    if (c->parameter <= kAddressField && !isValueText(text, c->value.size()))
+        return refuse("write: the value must be exactly three digits 0..9, e.g. 007");
+    if (c->parameter >= kPhone1Field && c->value.size() > kMaxPhoneDigits)
+        return refuse("write: a telephone number holds at most 18 characters");
+    return kExitDone;
+}
+
+// ---- secrets -------------------------------------------------------------------
+
+// The first line of a file, without its line end.
+bool firstLineOf(const std::string& path, std::string* line) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::getline(in, *line);
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return true;
+}
+
+// "--password -": asks on the terminal with echo off, or reads the first line of
+// standard input when that is no terminal. Read byte by byte so that Ctrl-C ends
+// the wait (read() returns EINTR) and the echo is restored.
+bool readPassword(std::string* password) {
+    const bool terminal = ::isatty(STDIN_FILENO);
+    termios saved{};
+    if (terminal) {
+        std::fputs("Password: ", stderr);
+        std::fflush(stderr);
+        ::tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
-    if (verb == "write") {
-        if (words.size() < 2) return usage("write needs a setting");
-        if (words[1] == "channels") {
-            c->verb = Verb::WriteChannels;
-            for (std::size_t i = 2; i < words.size(); ++i) {
-                const std::string& w = words[i];
-                const std::size_t colon = w.find(':');
-                const std::string number = w.substr(0, colon);
-                const std::string column = colon == std::string::npos ? "" : w.substr(colon + 1);
-                int n = 0;
-                if (number.empty() || number.size() > 2 ||
-                    number.find_first_not_of("0123456789") != std::string::npos ||
-                    (n = std::stoi(number)) < 1 || n > static_cast<int>(kChannelCount))
-                    return refuse(("write channels: bad channel in \"" + w + "\" (1..31)").c_str());
-                int bit = 0;
-                if (column == "A") bit = kChannelA;
-                else if (column == "T") bit = kChannelT;
-                else if (column == "BX") bit = kChannelBx;
-                else return refuse(("write channels: bad box in \"" + w + "\" (A, T or BX)").c_str());
-                c->channelBits[n - 1] |= bit;
-            }
-            return kExitDone;
-        }
-        c->parameter = parameterIndex(words[1]);
-        if (c->parameter < 0) return usage("write: unknown setting");
-        if (words.size() != 3) return usage("write: give exactly one value");
-        c->verb = Verb::WriteParameter;
-        c->value = words[2];
-        const auto* text = reinterpret_cast<const std::uint8_t*>(c->value.data());
-        if (c->parameter <= kAddressField && !isValueText(text, c->value.size()))
-            return refuse("write: the value must be exactly three digits 0..9, e.g. 007");
-        if (c->parameter >= kPhone1Field && c->value.size() > kMaxPhoneDigits)
-            return refuse("write: a telephone number holds at most 18 characters");
-        return kExitDone;
+    bool ok = true;
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR && gInterrupted.load() == 0) continue;
+        if (n < 0) ok = false;
+        if (n <= 0 || c == '\n') break;
+        password->push_back(c);
     }
-    if (verb == "modem") {
-        if (words.size() < 2) return usage("modem read or modem write");
-        if (words[1] == "read") {
-            if (words.size() != 2) return usage("modem read takes no options");
-            c->verb = Verb::ModemRead;
-            return kExitDone;
-        }
-        if (words[1] != "write") return usage("modem read or modem write");
-        c->verb = Verb::ModemWrite;
-        static const char* const kFlags[4] = {"--ip", "--apn", "--user", "--password"};
-        for (std::size_t i = 2; i < words.size(); ++i) {
-            if (words[i] == "--no-internet") {
-                c->noInternet = true;
-                continue;
-            }
-            int which = -1;
-            for (int k = 0; k < 4; ++k)
-                if (words[i] == kFlags[k]) which = k;
-            if (which < 0) return usage(("modem write: unknown option " + words[i]).c_str());
-            if (i + 1 >= words.size()) return usage(("modem write: " + words[i] + " needs a value").c_str());
-            c->entries[which] = words[++i].c_str();
-        }
-        if (c->noInternet)
-            for (const char* e : c->entries)
-                if (e) return refuse("modem write: --no-internet erases the internet profiles; it takes no entries");
-        return kExitDone;
-    }
-    return usage(("unknown command " + verb).c_str());
+    if (terminal) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (!password->empty() && password->back() == '\r') password->pop_back();
+    return ok && gInterrupted.load() == 0;
 }
 
 // ---- ports -------------------------------------------------------------------
 
-bool isCharDevice(const char* path) {
-    struct stat st;
-    return ::stat(path, &st) == 0 && S_ISCHR(st.st_mode);
-}
-
-// A /dev/ttySn node exists for every possible UART; the serial core reports
-// type 0 for the ones without hardware.
-bool hardwarePresent(const char* path) {
-    const char* base = std::strrchr(path, '/');
-    if (!base || std::strncmp(base + 1, "ttyS", 4) != 0) return true;
-    char sys[128];
-    std::snprintf(sys, sizeof sys, "/sys/class/tty/%s/type", base + 1);
-    FILE* f = std::fopen(sys, "r");
-    if (!f) return true;
-    int type = 0;
-    const bool read = std::fscanf(f, "%d", &type) == 1;
-    std::fclose(f);
-    return !read || type != 0;
+void printPortsJson(const std::vector<PortInfo>& ports) {
+    JsonWriter json;
+    const auto optional = [&](const char* key, const std::string& v) {
+        json.key(key);
+        if (v.empty()) json.null();
+        else json.value(v);
+    };
+    json.beginArray();
+    for (const PortInfo& p : ports) {
+        json.beginObject();
+        optional("com", p.comName);
+        json.key("device").value(p.path);
+        optional("by_id", p.byId);
+        optional("usb", p.usbId);
+        optional("maker", p.maker);
+        optional("product", p.product);
+        json.key("in_use").value(p.inUse);
+        optional("held_by", p.holders);
+        json.endObject();
+    }
+    printJson(json.endArray());
 }
 
 int listPorts() {
-    char path[kDevicePathRoom];
-    int found = 0;
-    for (int n = 1; n <= 256; ++n) {
-        char name[8];
-        std::snprintf(name, sizeof name, "COM%d", n);
-        if (!mapPortName(name, path, sizeof path)) continue;
-        if (!isCharDevice(path) || !hardwarePresent(path)) continue;
-        std::printf("%s %s\n", name, path);
-        ++found;
+    const std::vector<PortInfo> ports = ostrakan::listPorts();
+    if (gJson) {
+        printPortsJson(ports);
+        return kExitDone;
     }
-    if (found == 0) std::fprintf(stderr, "ostrakan-cli: no serial ports found\n");
+    for (const PortInfo& p : ports) {
+        // "COM33 /dev/ttyUSB0 free usb=0403:6001 maker="FTDI" ...": the COM name
+        // (or "-") and the device first, as scripts read them.
+        std::string line = (p.comName.empty() ? "-" : p.comName) + " " + p.path + (p.inUse ? " in-use" : " free");
+        if (!p.usbId.empty()) line += " usb=" + p.usbId;
+        if (!p.maker.empty()) line += " maker=\"" + p.maker + "\"";
+        if (!p.product.empty()) line += " product=\"" + p.product + "\"";
+        if (!p.byId.empty()) line += " by-id=" + p.byId;
+        if (!p.holders.empty()) line += " held-by=\"" + p.holders + "\"";
+        std::printf("%s\n", line.c_str());
+    }
+    if (ports.empty()) std::fprintf(stderr, "ostrakan-cli: no serial ports found\n");
     return kExitDone;
+}
+
+// Why the port did not open, in words the user can act on.
+std::string openFailure(const PosixLine& line) {
+    const std::string device = line.lastDevice();
+    if (!uartPresent(device))
+        return device + ": no UART behind this port; \"ostrakan-cli ports\" lists the serial ports present";
+    switch (line.lastFailure()) {
+    case OpenFailure::PermissionDenied: {
+        // Joining the group helps only when the group may read and write it.
+        struct stat st {};
+        const std::string group = deviceGroup(device);
+        if (group.empty() || group == "root" || ::stat(device.c_str(), &st) != 0 || (st.st_mode & 060) != 060)
+            return device + ": permission denied; only its owner may open it (a udev rule can give it a group)";
+        return device + ": permission denied; the device belongs to group " + group + ": sudo usermod -aG " +
+               group + " $USER, then log in again";
+    }
+    case OpenFailure::InUse: {
+        std::string text = device + ": in use by another program";
+        const std::string holders = deviceHolders(device);
+        if (!holders.empty()) text += " (" + holders + ")";
+        if (programInstalled("ModemManager"))
+            text += "; ModemManager may be probing it (sudo systemctl stop ModemManager)";
+        if (programInstalled("brltty"))
+            text += "; brltty claims some USB serial adapters such as CH34x (sudo apt remove brltty)";
+        return text;
+    }
+    default: {
+        char why[kDevicePathRoom + 160];
+        line.describeFailure(why, sizeof why);
+        return why;
+    }
+    }
 }
 
 // ---- the session: core, line, loop ---------------------------------------------
@@ -220,6 +258,8 @@ struct Waiting {
     bool finished = false;
     bool timedOut = false;
     unsigned long guard = 0;
+    const HostLoop* loop = nullptr;
+    bool lost = false;  // the device went away: the core has closed the port
 };
 
 bool requestDone(void* context) {
@@ -230,14 +270,17 @@ bool requestDone(void* context) {
         w.finished = true;
         w.timedOut = deadlinePassed(w.procedure->deadline(), w.core->tickCounter - 1);
     }
+    // Nothing will answer a lost device: stop at once rather than at the deadline.
+    if (w.loop && w.loop->losses() > 0) w.lost = true;
     // Every procedure ends by its deadlines; the guard only protects against a
     // loop that does not tick at all.
-    return !w.core->requests.isSet(w.request) || gInterrupted.load() || ++w.guard > 200000;
+    return w.lost || !w.core->requests.isSet(w.request) || gInterrupted.load() != 0 || ++w.guard > 200000;
 }
 
 // Clicks the button and ticks until the procedure has lowered its request flag.
 Waiting runProcedure(Session& s, HostLoop& loop, int buttonId, Request request) {
     Waiting w{&s.core, request, nullptr};
+    w.loop = &loop;
     for (const ControllerProcedure& p : s.core.controllerProcedures)
         if (p.info().request == request) w.procedure = &p;
     s.core.onCommand(buttonId, 0);
@@ -247,15 +290,33 @@ Waiting runProcedure(Session& s, HostLoop& loop, int buttonId, Request request) 
 
 const char* textOf(Session& s, const TextField& field) { return s.window.textOf(field.control()); }
 
+// 128 + the signal, as a shell reports a program the signal ended: 130 for Ctrl-C.
 int interrupted() {
     std::fprintf(stderr, "ostrakan-cli: interrupted\n");
+    return 128 + gInterrupted.load();
+}
+
+int lineLost(Session& s) {
+    const char* device = s.line.lastDevice();
+    if (s.core.openedPortName[0] != 0)
+        std::fprintf(stderr, "ostrakan-cli: %s (%s) is lost: check the cable or the USB adapter\n",
+                     s.core.openedPortName, device);
+    else
+        std::fprintf(stderr, "ostrakan-cli: %s is lost: check the cable or the USB adapter\n", device);
+    return kExitPort;
+}
+
+// A write is "sent" only when the driver took every byte of it.
+int notSent(const char* what) {
+    std::fprintf(stderr, "ostrakan-cli: %s was not sent: the port did not take the bytes\n", what);
     return kExitNoAnswer;
 }
 
 int readParameter(Session& s, HostLoop& loop, int index) {
     const Waiting w = runProcedure(s, loop, IDC_PARAMETER_READ_BASE + index,
                                    static_cast<Request>(kReadPeriod + 2 * index));
-    if (gInterrupted.load()) return interrupted();
+    if (gInterrupted.load() != 0) return interrupted();
+    if (w.lost) return lineLost(s);
     if (w.timedOut) {
         std::fprintf(stderr, "ostrakan-cli: the controller did not answer in time\n");
         return kExitNoAnswer;
@@ -267,16 +328,20 @@ int readParameter(Session& s, HostLoop& loop, int index) {
         std::fprintf(stderr, "ostrakan-cli: the controller's reply carried no value\n");
         return kExitNoAnswer;
     }
-    std::printf("%s\n", text);
+    if (gJson) printJson(JsonWriter().beginObject().key(kParameterNames[index]).value(cp1251ToUtf8(text)).endObject());
+    else printLine(text);
     return kExitDone;
 }
 
 int writeParameter(Session& s, HostLoop& loop, int index, const std::string& value) {
     TextField& field = s.core.controllerPanel.parameterFields[index];
     s.window.typeInto(field.control(), value.c_str());
-    runProcedure(s, loop, IDC_PARAMETER_WRITE_BASE + index, static_cast<Request>(kWritePeriod + 2 * index));
-    if (gInterrupted.load()) return interrupted();
-    std::fprintf(stderr, "ostrakan-cli: %s %s sent\n", kParameterNames[index], value.c_str());
+    const Waiting w =
+        runProcedure(s, loop, IDC_PARAMETER_WRITE_BASE + index, static_cast<Request>(kWritePeriod + 2 * index));
+    if (gInterrupted.load() != 0) return interrupted();
+    if (w.lost) return lineLost(s);
+    if (!s.line.lastHandOffWritten()) return notSent(kParameterNames[index]);
+    std::fprintf(stderr, "ostrakan-cli: %s %s sent\n", kParameterNames[index], fromCp1251(value).c_str());
     return kExitDone;
 }
 
@@ -286,15 +351,23 @@ int boxId(int column, int n) {
 
 int readChannels(Session& s, HostLoop& loop) {
     const Waiting w = runProcedure(s, loop, IDC_CHANNELS_READ, kReadChannels);
-    if (gInterrupted.load()) return interrupted();
+    if (gInterrupted.load() != 0) return interrupted();
+    if (w.lost) return lineLost(s);
     if (w.timedOut) {
         std::fprintf(stderr, "ostrakan-cli: the controller did not answer in time\n");
         return kExitNoAnswer;
     }
+    const auto set = [&](int column, int n) { return s.window.checkState(boxId(column, n)) == Checked; };
+    if (gJson) {
+        JsonWriter json;
+        json.beginObject().key("channels").beginArray();
+        for (int n = 1; n <= static_cast<int>(kChannelCount); ++n)
+            json.beginObject().key("A").value(set(0, n)).key("T").value(set(1, n)).key("BX").value(set(2, n)).endObject();
+        printJson(json.endArray().endObject());
+        return kExitDone;
+    }
     for (int n = 1; n <= static_cast<int>(kChannelCount); ++n)
-        std::printf("%d %d %d %d\n", n, s.window.checkState(boxId(0, n)) == Checked ? 1 : 0,
-                    s.window.checkState(boxId(1, n)) == Checked ? 1 : 0,
-                    s.window.checkState(boxId(2, n)) == Checked ? 1 : 0);
+        std::printf("%d %d %d %d\n", n, set(0, n) ? 1 : 0, set(1, n) ? 1 : 0, set(2, n) ? 1 : 0);
     return kExitDone;
 }
 
@@ -312,8 +385,10 @@ int writeChannels(Session& s, HostLoop& loop, const int* bits) {
             }
         }
     }
-    runProcedure(s, loop, IDC_CHANNELS_WRITE, kWriteChannels);
-    if (gInterrupted.load()) return interrupted();
+    const Waiting w = runProcedure(s, loop, IDC_CHANNELS_WRITE, kWriteChannels);
+    if (gInterrupted.load() != 0) return interrupted();
+    if (w.lost) return lineLost(s);
+    if (!s.line.lastHandOffWritten()) return notSent("the channels");
     std::fprintf(stderr, "ostrakan-cli: channels sent\n");
     return kExitDone;
 }
@@ -326,12 +401,24 @@ int modemOutcome(const char* status) {
 }
 
 int modemRead(Session& s, HostLoop& loop) {
-    runProcedure(s, loop, IDC_MODEM_READ, kModemQuery);
-    if (gInterrupted.load()) return interrupted();
+    const Waiting w = runProcedure(s, loop, IDC_MODEM_READ, kModemQuery);
+    if (gInterrupted.load() != 0) return interrupted();
+    if (w.lost) return lineLost(s);
     const int status = modemOutcome(textOf(s, s.core.queryStatusField));
     if (status != kExitDone) return status;
-    std::printf("IP Address: %s\nAPN: %s\nUser: %s\n", textOf(s, s.core.ipAddressField),
-                textOf(s, s.core.apnField), textOf(s, s.core.userField));
+    const std::string ip = textOf(s, s.core.ipAddressField), apn = textOf(s, s.core.apnField),
+                      user = textOf(s, s.core.userField);
+    if (gJson) {
+        printJson(JsonWriter()
+                      .beginObject()
+                      .key("ip").value(cp1251ToUtf8(ip))
+                      .key("apn").value(cp1251ToUtf8(apn))
+                      .key("user").value(cp1251ToUtf8(user))
+                      .endObject());
+        return kExitDone;
+    }
+    std::printf("IP Address: %s\nAPN: %s\nUser: %s\n", fromCp1251(ip).c_str(), fromCp1251(apn).c_str(),
+                fromCp1251(user).c_str());
     return kExitDone;
 }
 
@@ -344,7 +431,7 @@ int modemWrite(Session& s, HostLoop& loop, const Command& c) {
         s.core.onCommand(IDC_WITHOUT_INTERNET, 0);
     } else {
         for (int k = 0; k < 4; ++k)
-            if (c.entries[k]) s.window.typeInto(fields[k]->control(), c.entries[k]);
+            if (c.given[k]) s.window.typeInto(fields[k]->control(), c.entries[k].c_str());
         // The entries as the panel now holds them (given, or loaded from "_data.ini")
         // must fit the modem's command buffer and the settings file.
         static const char* const kNames[4] = {"IP address", "APN", "user", "password"};
@@ -369,10 +456,14 @@ int modemWrite(Session& s, HostLoop& loop, const Command& c) {
         if (total > kPanelFileLimit - 3)
             return refuse("modem write: the four entries together hold more than 96 bytes");
     }
-    runProcedure(s, loop, IDC_MODEM_WRITE, kModemSetup);
-    if (gInterrupted.load()) return interrupted();
+    const Waiting w = runProcedure(s, loop, IDC_MODEM_WRITE, kModemSetup);
+    if (gInterrupted.load() != 0) return interrupted();
+    if (w.lost) return lineLost(s);
     const int status = modemOutcome(textOf(s, s.core.setupStatusField));
-    if (status == kExitDone) std::printf("Ok!\n");
+    if (status == kExitDone) {
+        if (gJson) printJson(JsonWriter().beginObject().key("status").value("Ok!").endObject());
+        else std::printf("Ok!\n");
+    }
     return status;
 }
 
@@ -381,13 +472,13 @@ int modemWrite(Session& s, HostLoop& loop, const Command& c) {
 // program reaches the device only through the slave side, like a real port.
 // stopPipe is written by the destructor on the main thread to end the server.
 struct InProcessSim {
-    sim::PseudoTerminal pty;
+    PseudoTerminal pty;
     sim::DeviceModel model;
     int stopPipe[2] = {-1, -1};
     std::thread server;
 
     bool start(std::string* error) {
-        if (!sim::openPseudoTerminal(&pty, error)) return false;
+        if (!openPseudoTerminal(&pty, error)) return false;
         if (::pipe(stopPipe) != 0) {
             *error = "cannot create a pipe";
             return false;
@@ -405,40 +496,82 @@ struct InProcessSim {
         }
         for (int fd : stopPipe)
             if (fd >= 0) ::close(fd);
-        sim::closePseudoTerminal(&pty);
+        closePseudoTerminal(&pty);
     }
+};
+
+// Builds the command line: global options (anywhere on the line, also after the
+// command, through fallthrough), one subcommand per command.
+struct Parsed {
+    std::string port = "COM1";
+    bool trace = false;
+    std::string what;                   // read/write: period, ..., channels
+    std::vector<std::string> values;    // write: the value or the channel boxes
+    std::string entries[4];             // modem write, as typed
+    std::string passwordFile;
+    bool noInternet = false;
 };
 
 }  // namespace
 
 int run(int argc, char** argv) {
-    std::string port = "COM1";
-    bool trace = false;
-    std::vector<std::string> words;
-    int i = 1;
-    for (; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            return kExitDone;
-        }
-        if (a == "--trace") {
-            trace = true;
-        } else if (a == "--port") {
-            if (i + 1 >= argc) return usage("--port needs a value");
-            port = argv[++i];
-        } else if (a.compare(0, 2, "--") == 0) {
-            return usage(("unknown option " + a).c_str());
-        } else {
-            break;
-        }
+    useTerminalEncoding();
+    Parsed p;
+    CLI::App app("Reads and writes the controller's parameters, its channels and the modem's\n"
+                 "internet profile over one serial port, as the window program does.",
+                 "ostrakan-cli");
+    app.fallthrough();
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "ostrakan-cli " OSTRAKAN_VERSION);
+    app.add_option("-p,--port", p.port,
+                   "a COM name (COM1..COM256), a device path, or \"sim\" for the built-in simulated device")
+        ->envname("OSTRAKAN_PORT")
+        ->capture_default_str();
+    app.add_flag("--trace", p.trace, "every hand-off (TX) and every burst (RX) on stderr");
+    app.add_flag("--json", gJson, "reads, \"modem read\" and \"ports\" print one JSON document");
+    app.footer("Exit status: 0 done, 1 no answer in time or modem Error!/Empty0/Empty9,\n"
+               "2 bad usage or refused input, 3 port not opened, 130 interrupted (Ctrl-C).");
+
+    CLI::App* readCommand = app.add_subcommand("read", "read a parameter or the channels");
+    readCommand->add_option("what", p.what, "period, address, phone1, phone2, sms or channels (31 lines \"N A T BX\")")
+        ->required()
+        ->check(CLI::IsMember({"period", "address", "phone1", "phone2", "sms", "channels"}));
+    CLI::App* writeCommand = app.add_subcommand("write", "write a parameter or the channels");
+    writeCommand->add_option("what", p.what, "period, address (DDD), phone1, phone2, sms (NUMBER) or channels")
+        ->required()
+        ->check(CLI::IsMember({"period", "address", "phone1", "phone2", "sms", "channels"}));
+    writeCommand->add_option("value", p.values, "the value; for channels the boxes to set, N:A, N:T or N:BX");
+    CLI::App* modemCommand = app.add_subcommand("modem", "read or write the modem's internet profile");
+    modemCommand->require_subcommand(1);
+    CLI::App* modemReadCommand = modemCommand->add_subcommand("read", "print the modem's IP address, APN and user");
+    CLI::App* modemWriteCommand =
+        modemCommand->add_subcommand("write", "write the entries given over those loaded from \"_data.ini\"");
+    modemWriteCommand->add_option("--ip", p.entries[0], "the IP address");
+    modemWriteCommand->add_option("--apn", p.entries[1], "the APN");
+    modemWriteCommand->add_option("--user", p.entries[2], "the user");
+    CLI::Option* password = modemWriteCommand->add_option(
+        "--password", p.entries[3], "the password; \"-\" asks for it without echo (other users can see a "
+                                    "password given here, in ps and in the shell's history)");
+    modemWriteCommand->add_option("--password-file", p.passwordFile, "the password: the first line of FILE")
+        ->excludes(password);
+    CLI::Option* noInternet = modemWriteCommand->add_flag("--no-internet", p.noInternet, "click \"Без интернета.\": erase the internet profiles");
+    CLI::App* portsCommand = app.add_subcommand("ports", "list the serial ports present");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return kExitDone;
+    } catch (const CLI::CallForVersion& e) {
+        std::printf("%s\n", e.what());
+        return kExitDone;
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "ostrakan-cli: %s\nRun with --help for more information.\n", e.what());
+        return kExitUsage;
     }
-    for (; i < argc; ++i) words.push_back(argv[i]);
 
-    Command command;
-    if (const int status = parseCommand(words, &command); status != kExitDone) return status;
-    if (command.verb == Verb::Ports) return listPorts();
-
+    // Ctrl-C from here on ends the command through its own exit path. No
+    // SA_RESTART: a read waiting for a password returns at once.
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     ::sigemptyset(&action.sa_mask);
@@ -446,14 +579,55 @@ int run(int argc, char** argv) {
     ::sigaction(SIGTERM, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
+    Command command;
+    if (readCommand->parsed()) {
+        command.parameter = parameterIndex(p.what);
+        command.verb = command.parameter < 0 ? Verb::ReadChannels : Verb::ReadParameter;
+    } else if (writeCommand->parsed()) {
+        command.verb = Verb::WriteChannels;
+        const int status = p.what == "channels" ? parseChannels(p.values, &command)
+                                                : parseParameterWrite(p.what, p.values, &command);
+        if (status != kExitDone) return status;
+    } else if (modemReadCommand->parsed()) {
+        command.verb = Verb::ModemRead;
+    } else if (modemWriteCommand->parsed()) {
+        command.verb = Verb::ModemWrite;
+        command.noInternet = p.noInternet;
+        static const char* const kFlags[4] = {"--ip", "--apn", "--user", "--password"};
+        for (int k = 0; k < 4; ++k) command.given[k] = modemWriteCommand->count(kFlags[k]) > 0;
+        if (!p.passwordFile.empty()) {
+            if (!firstLineOf(p.passwordFile, &p.entries[3])) return refuse("cannot read " + p.passwordFile);
+            command.given[3] = true;
+        } else if (command.given[3] && p.entries[3] == "-") {
+            p.entries[3].clear();
+            if (!readPassword(&p.entries[3])) {
+                if (gInterrupted.load() != 0) return interrupted();
+                return refuse("modem write: no password read");
+            }
+        }
+        for (int k = 0; k < 4; ++k)
+            if (command.given[k] && !argumentText(std::string("modem write ") + kFlags[k], p.entries[k],
+                                                  &command.entries[k]))
+                return kExitUsage;
+        if (noInternet->count() > 0)
+            for (bool given : command.given)
+                if (given) return refuse("modem write: --no-internet erases the internet profiles; it takes no entries");
+    } else if (portsCommand->parsed()) {
+        return listPorts();
+    }
+
+    // "_data.ini" holds the modem password: what this program creates is for its
+    // owner only (a file replaced keeps its mode).
+    ::umask(077);
+
     static Session session;  // fixed storage, made once
     Session& s = session;
     s.core.startUp();
-    if (trace) s.line.setTrace(STDERR_FILENO);
+    if (p.trace) s.line.setTrace(STDERR_FILENO);
 
     InProcessSim sim;
-    std::string device = port;
-    if (port == "sim") {
+    std::string device = p.port;
+    if (p.port == "sim") {
         std::string error;
         if (!sim.start(&error)) {
             std::fprintf(stderr, "ostrakan-cli: %s\n", error.c_str());
@@ -464,9 +638,7 @@ int run(int argc, char** argv) {
 
     if (isDevicePath(device.c_str())) {
         if (s.line.open(device.c_str()) != kPortOpened) {
-            char why[kDevicePathRoom + 160];
-            s.line.describeFailure(why, sizeof why);
-            std::fprintf(stderr, "ostrakan-cli: the port did not open: %s\n", why);
+            std::fprintf(stderr, "ostrakan-cli: the port did not open: %s\n", openFailure(s.line).c_str());
             return kExitPort;
         }
     } else {
@@ -479,9 +651,7 @@ int run(int argc, char** argv) {
             return kExitUsage;
         }
         if (!s.line.isOpen()) {
-            char why[kDevicePathRoom + 160];
-            s.line.describeFailure(why, sizeof why);
-            std::fprintf(stderr, "ostrakan-cli: %s %s: %s\n", status, device.c_str(), why);
+            std::fprintf(stderr, "ostrakan-cli: %s %s: %s\n", status, device.c_str(), openFailure(s.line).c_str());
             return kExitPort;
         }
     }

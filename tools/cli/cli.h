@@ -10,11 +10,10 @@ enum ExitStatus : int {
     kExitDone = 0,
     kExitNoAnswer = 1,   // the device did not answer in time, or "Error!", "Empty0", "Empty9"
     kExitUsage = 2,      // bad usage, or input the program would refuse
-    kExitPort = 3,       // the port could not be opened
+    kExitPort = 3,       // the port could not be opened, or was lost during the command
+    // 128 + the signal when SIGINT (130) or SIGTERM (143) ended the command
 };
 
 int run(int argc, char** argv);
-
-extern const char kUsage[];
 
 }  // namespace ostrakan::cli

@@ -28,17 +28,16 @@ extern "C" void onSignal(int) {
 
 int main(int argc, char** argv) {
     using namespace ostrakan::sim;
+    using ostrakan::PseudoTerminal;
     SimOptions options;
-    std::string error;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kSimUsage, stdout);
-            return 0;
-        }
-    }
-    if (!parseSimOptions(argc, argv, 1, &options, &error)) {
-        std::fprintf(stderr, "ostrakan-sim: %s\n%s", error.c_str(), kSimUsage);
+    std::string error, exitText;
+    if (!parseSimOptions(argc, argv, 1, &options, &error, &exitText)) {
+        std::fprintf(stderr, "ostrakan-sim: %s\nRun with --help for more information.\n", error.c_str());
         return 2;
+    }
+    if (!exitText.empty()) {
+        std::fputs(exitText.c_str(), stdout);
+        return 0;
     }
 
     int stopPipe[2];
@@ -74,7 +73,7 @@ int main(int argc, char** argv) {
         }
         path = options.device;
     } else {
-        if (!openPseudoTerminal(&pty, &error)) {
+        if (!ostrakan::openPseudoTerminal(&pty, &error)) {
             std::fprintf(stderr, "ostrakan-sim: %s\n", error.c_str());
             return 1;
         }
@@ -98,10 +97,36 @@ int main(int argc, char** argv) {
                  options.link.empty() ? "" : " as ", options.link.c_str());
 
     SimServer server(model, options.faults, traceFd);
-    server.serve(lineFd, stopPipe[0]);
+    server.setHangUpAfter(options.hangUpAfter);
+    for (;;) {
+        const ServeEnd end = server.serve(lineFd, stopPipe[0]);
+        if (end == ServeEnd::Stopped) break;
+        if (end == ServeEnd::Unplugged) {
+            // The device is pulled: the program's side of the line hangs up.
+            std::fprintf(stderr, "ostrakan-sim: hanging up %s\n", path.c_str());
+            if (options.device.empty()) closePseudoTerminal(&pty);
+            else ::close(lineFd);
+            lineFd = -1;
+            pauseUnlessStopped(stopPipe[0], -1);
+            break;
+        }
+        if (options.device.empty()) {
+            // Nobody holds the pseudo-terminal's other side just now.
+            if (!pauseUnlessStopped(stopPipe[0], 100)) break;
+            continue;
+        }
+        // The device went away (an adapter pulled): open it again once it is back.
+        std::fprintf(stderr, "ostrakan-sim: %s hung up; waiting for it to come back\n", path.c_str());
+        ::close(lineFd);
+        lineFd = -1;
+        while (!openSerialDevice(options.device, &lineFd, &error))
+            if (!pauseUnlessStopped(stopPipe[0], 500)) break;
+        if (lineFd < 0) break;
+        std::fprintf(stderr, "ostrakan-sim: serving %s again\n", path.c_str());
+    }
 
     if (!options.link.empty()) ::unlink(options.link.c_str());
-    if (options.device.empty()) closePseudoTerminal(&pty);
-    else ::close(lineFd);
+    if (options.device.empty()) ostrakan::closePseudoTerminal(&pty);
+    else if (lineFd >= 0) ::close(lineFd);
     return 0;
 }

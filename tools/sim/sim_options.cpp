@@ -1,24 +1,14 @@
 #include "tools/sim/sim_options.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
-namespace ostrakan::sim {
+#include "version.h"
 
-const char kSimUsage[] =
-    "usage: ostrakan-sim [--link PATH | --device PATH] [--trace] [--trace-file PATH]\n"
-    "                    [--blank] [--echo] [FAULT ...]\n"
-    "Serves the simulated controller and modem on a new pseudo-terminal (its path is\n"
-    "printed on the first line of stdout) or on an existing serial device, until killed.\n"
-    "Faults (repeatable; MATCH is a request name such as read:period, write:channels,\n"
-    "ATE0, AT^SIPS=service,load,0, a prefix of one, or *):\n"
-    "  --silent MATCH            no answer\n"
-    "  --error MATCH             answer \\r\\nERROR\\r\\n\n"
-    "  --delay MATCH:MS          answer MS milliseconds late\n"
-    "  --chunks MATCH:SIZE:GAP   answer in SIZE-byte pieces, GAP ms apart\n"
-    "  --garble MATCH            flip bit 5 of every byte at an odd offset\n"
-    "  --truncate MATCH:N        send only the first N bytes\n"
-    "  --long MATCH:N            pad the answer with '~' to N bytes, in one burst\n";
+namespace ostrakan::sim {
 
 bool faultMatches(const Fault& fault, const std::string& name) {
     return fault.match == "*" || name.compare(0, fault.match.size(), fault.match) == 0;
@@ -77,66 +67,81 @@ bool splitNumbers(const std::string& arg, int count, Fault* fault) {
 
 }  // namespace
 
-bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std::string* error) {
+bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std::string* error,
+                     std::string* exitText) {
     static const struct {
         const char* flag;
         FaultKind kind;
         int numbers;
+        const char* help;
     } kFaults[] = {
-        {"--silent", FaultKind::Silent, 0},     {"--error", FaultKind::Error, 0},
-        {"--delay", FaultKind::Delay, 1},       {"--chunks", FaultKind::Chunks, 2},
-        {"--garble", FaultKind::Garble, 0},     {"--truncate", FaultKind::Truncate, 1},
-        {"--long", FaultKind::Long, 1},
+        {"--silent", FaultKind::Silent, 0, "no answer"},
+        {"--error", FaultKind::Error, 0, "answer \\r\\nERROR\\r\\n"},
+        {"--delay", FaultKind::Delay, 1, "MATCH:MS  answer MS milliseconds late"},
+        {"--chunks", FaultKind::Chunks, 2, "MATCH:SIZE:GAP  answer in SIZE-byte pieces, GAP ms apart"},
+        {"--garble", FaultKind::Garble, 0, "flip bit 5 of every byte at an odd offset"},
+        {"--truncate", FaultKind::Truncate, 1, "MATCH:N  send only the first N bytes"},
+        {"--long", FaultKind::Long, 1, "MATCH:N  pad the answer with '~' to N bytes, in one burst"},
     };
-    for (int i = first; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) {
-                *error = arg + " needs a value";
-                return false;
-            }
-            *out = argv[++i];
-            return true;
-        };
-        if (arg == "--link") {
-            if (!value(&options->link)) return false;
-        } else if (arg == "--device") {
-            if (!value(&options->device)) return false;
-        } else if (arg == "--trace-file") {
-            if (!value(&options->traceFile)) return false;
-        } else if (arg == "--trace") {
-            options->trace = true;
-        } else if (arg == "--blank") {
-            options->blank = true;
-        } else if (arg == "--echo") {
-            options->echo = true;
-        } else {
-            bool known = false;
-            for (const auto& f : kFaults) {
-                if (arg != f.flag) continue;
-                known = true;
-                std::string argument;
-                if (!value(&argument)) return false;
-                Fault fault{f.kind, argument, 0, 0};
-                if (f.numbers > 0 && !splitNumbers(argument, f.numbers, &fault)) {
-                    *error = arg + ": cannot read \"" + argument + "\"";
-                    return false;
-                }
-                if (f.kind == FaultKind::Chunks && fault.a == 0) {
-                    *error = "--chunks: SIZE must be at least 1";
-                    return false;
-                }
-                options->faults.push_back(fault);
-            }
-            if (!known) {
-                *error = "unknown option " + arg;
-                return false;
-            }
-        }
-    }
-    if (!options->link.empty() && !options->device.empty()) {
-        *error = "--link and --device exclude each other";
+    constexpr std::size_t kFaultKinds = sizeof kFaults / sizeof kFaults[0];
+
+    CLI::App app("Serves the simulated controller and modem on a new pseudo-terminal (its path is\n"
+                 "printed on the first line of stdout) or on an existing serial device, until killed.\n"
+                 "Faults repeat and apply in the order given; MATCH is a request name such as\n"
+                 "read:period, write:channels, ATE0, AT^SIPS=service,load,0, a prefix of one, or *.",
+                 "ostrakan-sim");
+    app.set_version_flag("--version", "ostrakan-sim " OSTRAKAN_VERSION);
+    CLI::Option* link = app.add_option("--link", options->link, "also make PATH a symbolic link to the pseudo-terminal");
+    CLI::Option* device = app.add_option("--device", options->device, "serve this serial device (raw, 9600 8N1)");
+    link->excludes(device);
+    app.add_flag("--trace", options->trace, "trace the exchanges to stderr");
+    app.add_option("--trace-file", options->traceFile, "append the trace to PATH");
+    app.add_flag("--blank", options->blank, "a unit that was never configured");
+    app.add_flag("--echo", options->echo, "the modem starts with command echo on");
+    app.add_option("--hang-up-after", options->hangUpAfter,
+                   "answer N requests; at the next one close the line (the program sees the device go away)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 999999));
+    std::vector<std::string> values[kFaultKinds];
+    CLI::Option* faultOptions[kFaultKinds];
+    for (std::size_t k = 0; k < kFaultKinds; ++k)
+        faultOptions[k] = app.add_option(kFaults[k].flag, values[k], kFaults[k].help)
+                              ->type_name("MATCH")
+                              ->allow_extra_args(false)
+                              ->group("Faults");
+
+    std::vector<std::string> args(argv + first, argv + argc);
+    std::reverse(args.begin(), args.end());
+    try {
+        app.parse(args);
+    } catch (const CLI::CallForHelp&) {
+        if (exitText) *exitText = app.help();
+        return true;
+    } catch (const CLI::CallForVersion& e) {
+        if (exitText) *exitText = std::string(e.what()) + "\n";
+        return true;
+    } catch (const CLI::ParseError& e) {
+        *error = e.what();
         return false;
+    }
+
+    // Every fault in the order given, whatever its kind.
+    std::size_t taken[kFaultKinds] = {};
+    for (const CLI::Option* o : app.parse_order()) {
+        std::size_t k = 0;
+        while (k < kFaultKinds && faultOptions[k] != o) ++k;
+        if (k == kFaultKinds || taken[k] >= values[k].size()) continue;
+        const std::string& argument = values[k][taken[k]++];
+        Fault fault{kFaults[k].kind, argument, 0, 0};
+        if (kFaults[k].numbers > 0 && !splitNumbers(argument, kFaults[k].numbers, &fault)) {
+            *error = std::string(kFaults[k].flag) + ": cannot read \"" + argument + "\"";
+            return false;
+        }
+        if (fault.kind == FaultKind::Chunks && fault.a == 0) {
+            *error = "--chunks: SIZE must be at least 1";
+            return false;
+        }
+        options->faults.push_back(fault);
     }
     return true;
 }

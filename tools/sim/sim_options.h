@@ -48,12 +48,14 @@ struct SimOptions {
     std::string traceFile;   // --trace-file PATH: exchanges to this file
     bool blank = false;      // --blank: a unit that was never configured
     bool echo = false;       // --echo: the modem starts with command echo on
+    int hangUpAfter = -1;    // --hang-up-after N: answer N requests, then close the line
     std::vector<Fault> faults;
 };
 
-// Parses argv[first..argc). On error returns false with a message.
-bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std::string* error);
-
-extern const char kSimUsage[];
+// Parses argv[first..argc). On error returns false with a one-line message. For
+// --help and --version returns true with the text to print in *exitText (when
+// given), and the program then ends.
+bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std::string* error,
+                     std::string* exitText = nullptr);
 
 }  // namespace ostrakan::sim

@@ -9,21 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "serial/line.h"
 #include "serial/unix/trace.h"
+#include "serial/unix/tty_io.h"
 
 namespace ostrakan::sim {
 
 namespace {
-
-void makeRaw(int fd) {
-    termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) return;
-    ::cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    ::cfsetispeed(&tio, B9600);
-    ::cfsetospeed(&tio, B9600);
-    ::tcsetattr(fd, TCSANOW, &tio);
-}
 
 void traceBytes(int fd, const char* direction, const std::string& bytes) {
     writeTrace(fd, direction, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
@@ -31,8 +23,8 @@ void traceBytes(int fd, const char* direction, const std::string& bytes) {
 
 }  // namespace
 
-bool SimServer::pause(int stopFd, int ms) {
-    if (ms <= 0) return true;
+bool pauseUnlessStopped(int stopFd, int ms) {
+    if (ms == 0) return true;
     pollfd stop{stopFd, POLLIN, 0};
     for (;;) {
         const int r = ::poll(&stop, 1, ms);
@@ -41,26 +33,21 @@ bool SimServer::pause(int stopFd, int ms) {
     }
 }
 
-void SimServer::send(int fd, const std::string& bytes) {
+void SimServer::send(int fd, int stopFd, const std::string& bytes) {
     traceBytes(traceFd_, "TX", bytes);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return;
-        // Nobody reads the line: wait a little, then drop the rest.
-        pollfd out{fd, POLLOUT, 0};
-        if (::poll(&out, 1, 200) <= 0) return;
-    }
+    // Nobody reads the line: wait a little, then drop the rest. A hang-up is
+    // seen by serve() next.
+    (void)writeAll(fd, bytes.data(), bytes.size(), stopFd, 200);
 }
 
 void SimServer::handleBurst(int fd, int stopFd, const std::string& burst) {
     traceBytes(traceFd_, "RX", burst);
     for (const std::string& request : DeviceModel::splitRequests(burst)) {
+        if (hangUpAfter_ >= 0 && answered_ >= hangUpAfter_) {
+            unplugged_ = true;
+            return;
+        }
+        ++answered_;
         const std::string name = DeviceModel::nameOf(request);
         // A request met by --silent or --error is lost: the device does not act on it.
         bool lost = false;
@@ -69,19 +56,19 @@ void SimServer::handleBurst(int fd, int stopFd, const std::string& burst) {
         const std::string answer = lost ? std::string() : model_.answer(request);
         const Transmission t = planTransmission(faults_, name, answer);
         if (t.bytes.empty()) continue;
-        if (!pause(stopFd, t.delayMs)) return;
+        if (!pauseUnlessStopped(stopFd, t.delayMs)) return;
         if (t.chunkSize == 0) {
-            send(fd, t.bytes);
+            send(fd, stopFd, t.bytes);
             continue;
         }
         for (std::size_t at = 0; at < t.bytes.size(); at += t.chunkSize) {
-            if (at > 0 && !pause(stopFd, t.chunkGapMs)) return;
-            send(fd, t.bytes.substr(at, t.chunkSize));
+            if (at > 0 && !pauseUnlessStopped(stopFd, t.chunkGapMs)) return;
+            send(fd, stopFd, t.bytes.substr(at, t.chunkSize));
         }
     }
 }
 
-void SimServer::serve(int fd, int stopFd) {
+ServeEnd SimServer::serve(int fd, int stopFd) {
     std::string pending;
     char chunk[1024];
     for (;;) {
@@ -89,58 +76,24 @@ void SimServer::serve(int fd, int stopFd) {
         const int r = ::poll(fds, 2, pending.empty() ? -1 : kRequestQuietMs);
         if (r < 0) {
             if (errno == EINTR) continue;
-            return;
+            return ServeEnd::HungUp;
         }
-        if (fds[0].revents) return;
+        if (fds[0].revents) return ServeEnd::Stopped;
         if (fds[1].revents & POLLIN) {
             const ssize_t n = ::read(fd, chunk, sizeof chunk);
             if (n > 0) {
                 pending.append(chunk, static_cast<std::size_t>(n));
                 continue;
             }
+            if (n < 0 && isLossErrno(errno)) return ServeEnd::HungUp;
         }
-        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            // The line is gone for now (a device unplugged): look again later.
-            if (!pause(stopFd, 100)) return;
-            continue;
-        }
+        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) return ServeEnd::HungUp;
         if (r == 0 && !pending.empty()) {
             handleBurst(fd, stopFd, pending);
             pending.clear();
+            if (unplugged_) return ServeEnd::Unplugged;
         }
     }
-}
-
-bool openPseudoTerminal(PseudoTerminal* pty, std::string* error) {
-    pty->master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (pty->master < 0 || ::grantpt(pty->master) != 0 || ::unlockpt(pty->master) != 0) {
-        *error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
-        closePseudoTerminal(pty);
-        return false;
-    }
-    char path[128];
-    if (::ptsname_r(pty->master, path, sizeof path) != 0) {
-        *error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
-        closePseudoTerminal(pty);
-        return false;
-    }
-    pty->slavePath = path;
-    ::fcntl(pty->master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(pty->master, F_SETFL, ::fcntl(pty->master, F_GETFL) | O_NONBLOCK);
-    pty->slaveKeeper = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (pty->slaveKeeper < 0) {
-        *error = std::string("cannot open ") + path + ": " + std::strerror(errno);
-        closePseudoTerminal(pty);
-        return false;
-    }
-    makeRaw(pty->slaveKeeper);
-    return true;
-}
-
-void closePseudoTerminal(PseudoTerminal* pty) {
-    if (pty->slaveKeeper >= 0) ::close(pty->slaveKeeper);
-    if (pty->master >= 0) ::close(pty->master);
-    pty->slaveKeeper = pty->master = -1;
 }
 
 bool openSerialDevice(const std::string& path, int* fd, std::string* error) {
@@ -149,7 +102,12 @@ bool openSerialDevice(const std::string& path, int* fd, std::string* error) {
         *error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
-    makeRaw(*fd);
+    if (configureLine(*fd) != kPortOpened) {
+        *error = "cannot set up " + path + " as a serial line: " + std::strerror(errno);
+        ::close(*fd);
+        *fd = -1;
+        return false;
+    }
     ::tcflush(*fd, TCIOFLUSH);
     return true;
 }

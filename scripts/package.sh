@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the release artefacts into dist/:
+#   ostrakan_<version>_amd64.deb      ostrakan-cli, ostrakan-sim, man pages,
+#                                     bash completion, docs (a Release build)
+#   ostrakan-<version>-win32.zip      ostrakan.exe (i686) and the user guide
+#   ostrakan-<version>-win64.zip      ostrakan.exe (x86_64) and the user guide
+# The version is CMake's project version. What goes into each is set in
+# cmake/packaging.cmake; scripts/check-package.sh checks the result.
+# Installs what is missing first (Debian, as root).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+
+jobs=$(nproc)
+rm -rf dist
+mkdir -p dist
+
+pack() {  # build dir, cmake args...
+    local dir=$1; shift
+    echo "-- $dir"
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+    cmake --build "$dir" -j"$jobs" >/dev/null
+    # cpack names what it made on a line "CPack: - package: PATH generated."
+    local made
+    made=$(cd "$dir" && cpack | sed -n 's/^CPack: - package: \(.*\) generated\.$/\1/p')
+    [ -n "$made" ] || { echo "cpack made nothing in $dir" >&2; exit 1; }
+    cp "$made" dist/
+}
+
+# The .deb from its own build: Release, no test suite.
+pack build/release -DOSTRAKAN_BUILD_TESTS=OFF
+# The same Windows builds scripts/test-all.sh makes and tests.
+for arch in i686 x86_64; do
+    if [ -f "build/mingw-$arch/CMakeCache.txt" ]; then
+        pack "build/mingw-$arch"
+    else
+        pack "build/mingw-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake"
+    fi
+done
+
+echo "dist/:"
+ls -l dist
