@@ -27,7 +27,7 @@
 #include "serial/unix/port_map.h"
 #include "serial/unix/posix_line.h"
 #include "serial/unix/pseudo_terminal.h"
-#include "tools/cli/json.h"
+#include "tools/json/json_writer.h"
 #include "tools/cli/text_encoding.h"
 #include "tools/sim/device_model.h"
 #include "tools/sim/sim_server.h"
