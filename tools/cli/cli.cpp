@@ -899,18 +899,22 @@ public:
         for (const auto& u : units_) width_ = std::max(width_, u->port.size());
     }
 
+    // Draws what changed since the last call (on a terminal: the whole table).
     void draw() {
-        if (terminal_ && drawn_) std::fprintf(stderr, "\033[%zuA", units_.size());
-        for (std::size_t i = 0; i < units_.size(); ++i) {
-            const Unit& u = *units_[i];
-            const bool finished = u.finished.load();
-            std::string line = u.port + std::string(width_ - u.port.size() + 2, ' ');
-            if (finished) line += std::string(u.state()) + (u.error.empty() ? "" : ": " + u.error);
-            else line += std::string(u.stepName.load()) + " ...";
-            if (terminal_) std::fprintf(stderr, "\r\033[K%s\n", line.c_str());
-            else if (line != last_[i]) std::fprintf(stderr, "%s\n", line.c_str());
-            last_[i] = line;
+        std::vector<std::string> lines;
+        for (const auto& u : units_) {
+            std::string line = u->port + std::string(width_ - u->port.size() + 2, ' ');
+            if (u->finished.load()) line += std::string(u->state()) + (u->error.empty() ? "" : ": " + u->error);
+            else line += std::string(u->stepName.load()) + " ...";
+            lines.push_back(line);
         }
+        if (lines == last_) return;
+        if (terminal_ && drawn_) std::fprintf(stderr, "\033[%zuA", units_.size());
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (terminal_) std::fprintf(stderr, "\r\033[K%s\n", lines[i].c_str());
+            else if (lines[i] != last_[i]) std::fprintf(stderr, "%s\n", lines[i].c_str());
+        }
+        last_ = lines;
         drawn_ = true;
         std::fflush(stderr);
     }
