@@ -29,6 +29,8 @@ ostrakan_${version}_amd64.deb" "$(ls dist | LC_ALL=C sort)"
 [ "$failed" = 0 ] || exit 1
 
 echo "-- the .deb"
+# Every page in docs/ goes with the package.
+doc_lines=$(for f in docs/*.md; do echo "-rw-r--r-- ./usr/share/doc/ostrakan/${f#docs/}"; done | LC_ALL=C sort)
 same "$deb: paths and modes" \
 "drwxr-xr-x ./usr/
 drwxr-xr-x ./usr/bin/
@@ -41,8 +43,7 @@ drwxr-xr-x ./usr/share/bash-completion/completions/
 drwxr-xr-x ./usr/share/doc/
 drwxr-xr-x ./usr/share/doc/ostrakan/
 -rw-r--r-- ./usr/share/doc/ostrakan/README.md
--rw-r--r-- ./usr/share/doc/ostrakan/cli-and-simulator.md
--rw-r--r-- ./usr/share/doc/ostrakan/windows.md
+$doc_lines
 drwxr-xr-x ./usr/share/man/
 drwxr-xr-x ./usr/share/man/man1/
 -rw-r--r-- ./usr/share/man/man1/ostrakan-cli.1.gz
