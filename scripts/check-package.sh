@@ -169,8 +169,8 @@ while IFS=';' read -r words cur expected; do
         fail "complete '$words $cur' -> '$reply', want '$expected'"
     fi
 done <<'CASES'
-ostrakan-cli;;modem ports read write
-ostrakan-cli;re;read
+ostrakan-cli;;dump modem ports provision read restore write
+ostrakan-cli;rea;read
 ostrakan-cli read;;address channels period phone1 phone2 sms
 ostrakan-cli --json write;ph;phone1 phone2
 ostrakan-cli -p sim modem;;read write
