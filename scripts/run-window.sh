@@ -61,16 +61,18 @@ if [ "$headless" -eq 0 ]; then
     exit 0
 fi
 
-rm -f "$work/screenshot.request" "$work/screenshot.done" "$out/ostrakan-window.png"
+rm -f "$work/script.request" "$work/script.done" "$out/ostrakan-window.png"
 wine build/mingw-x86_64/ostrakan_wine_driver.exe --show "$(wine_path "$root/build/mingw-x86_64/ostrakan.exe")" \
     "$(wine_path "$root/$work")" COM1 >"$out/run-driver.log" 2>&1 &
 driver=$!
 pids+=($driver)
 while kill -0 "$driver" 2>/dev/null; do
-    if [ -f "$work/screenshot.request" ] && [ ! -f "$work/screenshot.done" ]; then
+    if [ -f "$work/script.request" ] && [ ! -f "$work/script.done" ]; then
+        # "screenshot X Y NAME": the only request of the demonstration.
+        read -r _ ox oy _ <"$work/script.request"
         import -window root "$out/ostrakan-window.png"
-        bash tests/wine/check_screenshot.sh "$out/ostrakan-window.png" $(cat "$work/screenshot.request" | cut -d' ' -f1,2) || true
-        touch "$work/screenshot.done"
+        bash tests/wine/check_screenshot.sh "$out/ostrakan-window.png" "$ox" "$oy" || true
+        touch "$work/script.done"
     fi
     sleep 0.2
 done

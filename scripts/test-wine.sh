@@ -62,7 +62,7 @@ case "$about" in
 esac
 
 echo "-- the receive buffer's cut (native)"
-g++ -std=c++17 -Wall -Wextra -Werror -I. tests/wine/burst_store_test.cpp -o "$out/burst_store_test" \
+g++ -std=c++17 -Wall -Wextra -Werror -I. tests/wine/burst_store_test.cpp serial/burst_handover.cpp -o "$out/burst_store_test" \
     -lgtest -lgtest_main -pthread
 "$out/burst_store_test" --gtest_brief=1 || failed=1
 
@@ -86,13 +86,14 @@ wineserver -w
 # The simulator on a pseudo-terminal; COM5 of the prefix points at it.
 work=$out/work
 rm -rf "$work" && mkdir -p "$work"
-rm -f "$out"/ostrakan-window*.png "$out/sim-trace.log"  # the simulator appends to its trace
+rm -f "$out"/ostrakan-window*.png "$out"/sim-trace*.log  # the simulators append to their traces
 # Two answers test the reader: phone 1 comes in 3-byte pieces 50 ms apart (one
 # burst, assembled from offset 0), and the own address in a 1000-byte burst
 # (the receive buffer keeps its first 600 bytes and nothing overruns).
 start_simulator "$root/$out/sim-link" "$out/sim.log" --trace-file "$root/$out/sim-trace.log" \
     --chunks read:phone1:3:50 --long read:address:1000
 pty=$sim_pty
+sim_pid=${pids[-1]}
 map_com_port COM5 "$pty"
 echo "COM5 -> $pty"
 
@@ -108,57 +109,107 @@ wine build/mingw-x86_64/ostrakan_wine_driver.exe "$(wine_path "$root/build/mingw
 driver=$!
 pids+=($driver)
 
+# The Unix process of our ostrakan.exe (other prefixes may run one too): Wine
+# puts the Windows path it was started with first on its command line.
+exe_wine_path=$(wine_path "$root/build/mingw-x86_64/ostrakan.exe")
+program_pid() {
+    local p first
+    for p in /proc/[0-9]*; do
+        first=$(tr '\0' '\n' <"$p/cmdline" 2>/dev/null | head -n 1) || continue
+        if [ "$first" = "$exe_wine_path" ]; then echo "${p#/proc/}"; return 0; fi
+    done
+    return 1
+}
+# User + system time of all its threads over the given seconds, in ms (-1: no process).
+program_cpu_ms() {  # seconds
+    local pid before after hz
+    pid=$(program_pid) || { echo -1; return; }
+    hz=$(getconf CLK_TCK)
+    # Fields 14 and 15 (utime, stime), counted after the ")" that ends the name.
+    before=$(sed 's/.*) //' "/proc/$pid/stat" | awk '{print $12 + $13}')
+    sleep "$1"
+    after=$(sed 's/.*) //' "/proc/$pid/stat" | awk '{print $12 + $13}')
+    echo $(( (after - before) * 1000 / hz ))
+}
+
 # The driver asks for a screenshot when the window shows a read's results, and
-# again once the About box has closed over the window. It also asks for real
-# typing: click at x y, then type the UTF-8 text on the X keyboard.
+# again once the About box has closed over the window; it asks for real typing
+# (click at x y, then type the UTF-8 text of the request's second line on the X
+# keyboard); near its end it asks for the device to be pulled (the simulator
+# ends, closing its side of the pty) and plugged back in (a new simulator on a
+# new pty behind the same COM name).
 shots=0
 typed=0
+pulled=0
 while kill -0 "$driver" 2>/dev/null; do
-    if [ -f "$work/type.request" ] && [ ! -f "$work/type.done" ]; then
-        { read -r tx ty; IFS= read -r text; } <"$work/type.request"
-        # Wine drops the first key xdotool types on a keycode it has just
-        # remapped (one the keyboard had no symbol on); a warm-up key, sent
-        # while the main window has the focus, lets it learn that keycode.
-        xdotool type --delay 150 -- "ё"
-        sleep 0.5
-        xdotool mousemove "$tx" "$ty" click 1
-        sleep 1  # the click's focus settles before the first key
-        xdotool type --delay 150 -- "$text"
-        typed=$((typed + 1))
-        touch "$work/type.done"
-    fi
-    if [ -f "$work/screenshot.request" ] && [ ! -f "$work/screenshot.done" ]; then
-        read -r ox oy name <"$work/screenshot.request"
-        shot=$out/$name.png
-        if [ "$shots" -eq 0 ]; then
-            # The port is open now: 9600 baud, 8 data bits, no parity, one stop
-            # bit, no hardware handshake.
-            settings=" $(stty -F "$pty" -a | tr '\n;' '  ') "
-            bad=
-            for want in ' speed 9600 baud ' ' cs8 ' ' -parenb ' ' -cstopb ' ' -crtscts '; do
-                case "$settings" in *"$want"*) ;; *) bad="$bad [$want]" ;; esac
-            done
-            if [ -z "$bad" ]; then
-                echo "ok - line settings 9600 8N1 without handshake"
-            else
-                echo "FAIL - line settings lack$bad: $(echo $settings | head -c 300)"
-                failed=1
+    if [ -f "$work/script.request" ] && [ ! -f "$work/script.done" ]; then
+        { read -r step ox oy name; IFS= read -r text || text=; } <"$work/script.request"
+        case "$step" in
+        type)
+            # Wine drops the first key xdotool types on a keycode it has just
+            # remapped (one the keyboard had no symbol on); a warm-up key, sent
+            # while the main window has the focus, lets it learn that keycode.
+            xdotool type --delay 150 -- "ё"
+            sleep 0.5
+            xdotool mousemove "$ox" "$oy" click 1
+            sleep 1  # the click's focus settles before the first key
+            xdotool type --delay 150 -- "$text"
+            typed=$((typed + 1))
+            ;;
+        screenshot)
+            shot=$out/$name.png
+            if [ "$shots" -eq 0 ]; then
+                # The port is open now: 9600 baud, 8 data bits, no parity, one stop
+                # bit, no hardware handshake.
+                settings=" $(stty -F "$pty" -a | tr '\n;' '  ') "
+                bad=
+                for want in ' speed 9600 baud ' ' cs8 ' ' -parenb ' ' -cstopb ' ' -crtscts '; do
+                    case "$settings" in *"$want"*) ;; *) bad="$bad [$want]" ;; esac
+                done
+                if [ -z "$bad" ]; then
+                    echo "ok - line settings 9600 8N1 without handshake"
+                else
+                    echo "FAIL - line settings lack$bad: $(echo $settings | head -c 300)"
+                    failed=1
+                fi
             fi
-        fi
-        import -window root "$shot"
-        echo "screenshot: $shot"
-        bash tests/wine/check_screenshot.sh "$shot" "$ox" "$oy" || failed=1
-        shots=$((shots + 1))
-        touch "$work/screenshot.done"
+            import -window root "$shot"
+            echo "screenshot: $shot"
+            bash tests/wine/check_screenshot.sh "$shot" "$ox" "$oy" || failed=1
+            shots=$((shots + 1))
+            ;;
+        cpu)
+            # The program's CPU time over 3 s, from its Wine process's /proc entry.
+            echo "$(program_cpu_ms 3)" >"$work/cpu.txt"
+            ;;
+        pull)
+            kill "$sim_pid" && wait "$sim_pid" || true
+            pulled=1
+            ;;
+        plug)
+            preload=$LD_PRELOAD
+            unset LD_PRELOAD
+            start_simulator "$root/$out/sim-link-2" "$out/sim-2.log" --trace-file "$root/$out/sim-trace-2.log"
+            export LD_PRELOAD=$preload
+            # Wine resolves the link at each open; the registry is read only at start-up.
+            ln -sfn "$sim_pty" "$WINEPREFIX/dosdevices/com5"
+            echo "COM5 -> $sim_pty (plugged back in)"
+            ;;
+        esac
+        touch "$work/script.done"
     fi
     sleep 0.2
 done
 driver_status=0
 wait "$driver" || driver_status=$?
 unset LD_PRELOAD
-cat "$out/driver.log" | tr -d '\r'
+# The driver's report only: when the simulator's pty hangs up, the Wine server
+# (started by the driver, so writing to the same log) prints its whole object
+# table there; driver.log keeps everything.
+tr -d '\r' <"$out/driver.log" | grep -E '^(ok|FAIL) - |^[0-9]+ checks' || true
 [ "$driver_status" -eq 0 ] || { echo "FAIL - driver exit status $driver_status"; failed=1; }
 [ "$shots" -eq 2 ] || { echo "FAIL - $shots screenshots taken, 2 expected"; failed=1; }
+[ "$pulled" -eq 1 ] || { echo "FAIL - the device was never pulled"; failed=1; }
 [ "$typed" -eq 1 ] || { echo "FAIL - typed $typed times, once expected"; failed=1; }
 # The user name typed as Cyrillic went to the modem as code page 1251: "Ivan"
 # is C8 E2 E0 ED there (the driver checks the field and _data.ini).

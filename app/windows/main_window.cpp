@@ -25,7 +25,7 @@ Core core(window, line, link);
 PaintFonts paintFonts;
 
 HINSTANCE moduleInstance = nullptr;
-// Set once CreateWindowExA has returned; the reader arms the gap timer on it.
+// Set once CreateWindowExA has returned; the reader posts the ends of bursts to it.
 HWND mainWindow = nullptr;
 
 LRESULT onCreate(HWND hwnd) {
@@ -44,10 +44,20 @@ LRESULT onPaint(HWND hwnd) {
 }
 
 LRESULT onTimer(WPARAM id) {
-    if (id == kTickTimerId)
-        core.tick();
-    else if (id == kGapTimerId)
-        core.onGapTimer();
+    if (id == kTickTimerId) core.tick();
+    return 0;
+}
+
+// The reader found the line quiet for 200 ms and holds the burst for us.
+LRESULT onBurstEnded() {
+    if (line.takeBurstEnd()) core.onGapTimer();
+    return 0;
+}
+
+// A reader or writer saw the device go. A message that arrives after the user
+// has closed the port meanwhile finds nothing lost.
+LRESULT onLineLost() {
+    if (line.lost()) core.onLineLost();
     return 0;
 }
 
@@ -65,9 +75,8 @@ LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     case WM_COMMAND:
         if (core.onCommand(LOWORD(wParam), HIWORD(wParam))) return 0;
         break;
-    case kArmGapTimerMessage:
-        SetTimer(hwnd, kGapTimerId, kGapTimerPeriod, nullptr);
-        return 0;
+    case kBurstEndedMessage: return onBurstEnded();
+    case kLineLostMessage: return onLineLost();
     case WM_DESTROY: return onDestroy();
     default: break;
     }

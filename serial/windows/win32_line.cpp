@@ -1,8 +1,9 @@
 #include "serial/windows/win32_line.h"
 
 #include <cstring>
+#include <initializer_list>
 
-#include "serial/windows/burst_store.h"
+#include "app/clock.h"
 
 namespace ostrakan {
 
@@ -11,10 +12,13 @@ namespace {
 constexpr DWORD kQueueSize = 2000;
 // How long close waits for a thread to leave on its own before forcing it.
 constexpr DWORD kStopWaitMs = 2000;
-constexpr DWORD kStopPollMs = 20;
 // After cancelling its own pending I/O a thread waits at most this long for the
 // cancellation to land, so that its overlapped record is quiet when it leaves.
 constexpr DWORD kCancelWaitMs = 1000;
+// Event waits in a row that complete at once with nothing to read: a driver that
+// does this cannot be waited on, so the reader takes it for a vanished device
+// rather than spin.
+constexpr unsigned kStrayEventLimit = 16;
 
 }  // namespace
 
@@ -72,70 +76,73 @@ int Win32Line::open(const char* name) {
     SetupComm(port, kQueueSize, kQueueSize);
     PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR);
 
-    port_ = port;
+    // Every event before any thread, so a failure leaves nothing running.
     stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    // The writer first, suspended until the first hand-off; then the reader.
-    writerRunning_ = true;
-    writer_ = CreateThread(nullptr, 0, writerEntry, this, CREATE_SUSPENDED, nullptr);
-    if (!writer_) writerRunning_ = false;
-    readerRunning_ = true;
-    reader_ = CreateThread(nullptr, 0, readerEntry, this, 0, nullptr);
-    if (!reader_) readerRunning_ = false;
+    wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    send_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    eventEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    readEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    writeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!stop_ || !wake_ || !send_ || !eventEvent_ || !readEvent_ || !writeEvent_) {
+        closeHandles();
+        CloseHandle(port);
+        return kPortOpenFailed;
+    }
+    eventRecord_ = OVERLAPPED{};
+    eventRecord_.hEvent = eventEvent_;
+    readRecord_ = OVERLAPPED{};
+    readRecord_.hEvent = readEvent_;
+    writeRecord_ = OVERLAPPED{};
+    writeRecord_.hEvent = writeEvent_;
+    handover_.reset();
+    lost_.store(false, std::memory_order_relaxed);
+
+    port_ = port;
+    writer_ = CreateThread(nullptr, 0, writerEntry, this, 0, nullptr);
+    reader_ = writer_ ? CreateThread(nullptr, 0, readerEntry, this, 0, nullptr) : nullptr;
+    if (!reader_) {
+        close();  // stops the writer if it started, closes the handle and the events
+        return kPortOpenFailed;
+    }
     return kPortOpened;
 }
 
 void Win32Line::close() {
-    writerRunning_ = false;
-    readerRunning_ = false;
     if (stop_) SetEvent(stop_);
     // Changing the event mask also ends a pending WaitCommEvent.
     if (isOpen()) SetCommMask(port_, 0);
-    stopWriter();
-    stopReader();
+    // Each thread leaves on the stop event, or has already left after a loss.
+    for (HANDLE* thread : {&writer_, &reader_}) {
+        if (!*thread) continue;
+        // Last resort: a request the driver never ends, even when cancelled.
+        if (WaitForSingleObject(*thread, kStopWaitMs) != WAIT_OBJECT_0) TerminateThread(*thread, 1);
+        CloseHandle(*thread);
+        *thread = nullptr;
+    }
     // Only now, with both threads gone, may the handle go.
     if (isOpen()) CloseHandle(port_);
     port_ = INVALID_HANDLE_VALUE;
-    if (stop_) CloseHandle(stop_);
-    stop_ = nullptr;
+    closeHandles();
+    lost_.store(false, std::memory_order_release);
 }
 
-void Win32Line::stopWriter() {
-    if (!writer_) return;
-    // The writer may be suspended, or just about to suspend itself after a
-    // write: keep resuming it until it has seen its flag and left.
-    bool ended = false;
-    for (DWORD waited = 0; waited < kStopWaitMs; waited += kStopPollMs) {
-        ResumeThread(writer_);
-        if (WaitForSingleObject(writer_, kStopPollMs) == WAIT_OBJECT_0) {
-            ended = true;
-            break;
-        }
+void Win32Line::closeHandles() {
+    for (HANDLE* event : {&stop_, &wake_, &send_, &eventEvent_, &readEvent_, &writeEvent_}) {
+        if (*event) CloseHandle(*event);
+        *event = nullptr;
     }
-    if (!ended) TerminateThread(writer_, 1);  // last resort: a write that never ends
-    CloseHandle(writer_);
-    writer_ = nullptr;
-    if (writeEvent_) CloseHandle(writeEvent_);
-    writeEvent_ = nullptr;
-}
-
-void Win32Line::stopReader() {
-    if (!reader_) return;
-    if (WaitForSingleObject(reader_, kStopWaitMs) != WAIT_OBJECT_0) TerminateThread(reader_, 1);
-    CloseHandle(reader_);
-    reader_ = nullptr;
-    if (readEvent_) CloseHandle(readEvent_);
-    readEvent_ = nullptr;
 }
 
 void Win32Line::handOff() {
     // While the port is closed there is no writer: the bytes wait in the buffer.
-    if (!isOpen() || !writer_) return;
+    if (!isOpen() || !send_) return;
     PurgeComm(port_, PURGE_TXCLEAR);
-    ResumeThread(writer_);
+    SetEvent(send_);
 }
 
-void Win32Line::stopGapTimer() {
-    if (main_) KillTimer(main_, kGapTimerId);
+void Win32Line::releaseBurst() {
+    // The reader held the burst and left the driver alone: wake it to read on.
+    if (handover_.release() && wake_) SetEvent(wake_);
 }
 
 DWORD WINAPI Win32Line::readerEntry(LPVOID self) {
@@ -148,92 +155,155 @@ DWORD WINAPI Win32Line::writerEntry(LPVOID self) {
     return 0;
 }
 
-bool Win32Line::waitForIo(HANDLE ioEvent) {
-    HANDLE waits[2] = {ioEvent, stop_};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) return true;
-    // Asked to stop: withdraw this thread's pending request and let it land.
-    CancelIo(port_);
-    WaitForSingleObject(ioEvent, kCancelWaitMs);
+bool Win32Line::stopping() const { return WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0; }
+
+void Win32Line::lose() {
+    // A failure seen after our own stop is the stop, not a loss.
+    if (stopping()) return;
+    SetEvent(stop_);
+    if (!lost_.exchange(true, std::memory_order_acq_rel)) PostMessageA(main_, kLineLostMessage, 0, 0);
+}
+
+void Win32Line::endBurst() { PostMessageA(main_, kBurstEndedMessage, 0, 0); }
+
+bool Win32Line::finish(OVERLAPPED& record, DWORD* transferred) {
+    HANDLE waits[2] = {record.hEvent, stop_};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        // Asked to stop: withdraw this thread's pending request and let it land.
+        CancelIo(port_);
+        WaitForSingleObject(record.hEvent, kCancelWaitMs);
+        lose();  // only when the wait itself failed
+        return false;
+    }
+    if (GetOverlappedResult(port_, &record, transferred, FALSE)) return true;
+    lose();
     return false;
 }
 
+// Waits for received characters, the end of the quiet period, a release or a
+// stop, whichever comes first. Every failure of the comm functions ends the
+// thread as a loss; every other path blocks before it comes round again.
 void Win32Line::readerLoop() {
-    readEvent_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-    readRecord_ = OVERLAPPED{};
-    readRecord_.hEvent = readEvent_;
-    SetCommMask(port_, EV_RXCHAR);
-    while (readerRunning_) {
-        eventMask_ = 0;
-        if (!WaitCommEvent(port_, &eventMask_, &readRecord_)) {
-            if (GetLastError() != ERROR_IO_PENDING) {
-                // A refused wait would otherwise spin; pause unless told to stop.
-                WaitForSingleObject(stop_, kStopPollMs);
+    bool waiting = false;  // an event wait is outstanding on eventRecord_
+    bool look = true;      // ask the driver for queued bytes before waiting
+    unsigned stray = 0;    // event waits in a row that ended at once with nothing read
+    if (!SetCommMask(port_, EV_RXCHAR)) {
+        lose();
+        return;
+    }
+    for (;;) {
+        if (handover_.endIfQuiet(SteadyClock::now())) endBurst();
+        // Only a release changes this meanwhile, and it also sets the wake event.
+        const bool accepting = handover_.accepting();
+        if (accepting && look) {
+            // After a release too: bytes may have come while the burst was held,
+            // and their event has then already fired.
+            look = false;
+            DWORD errors = 0;
+            COMSTAT status{};
+            if (!ClearCommError(port_, &errors, &status)) {
+                lose();
+                break;
+            }
+            if (status.cbInQue > 0) {
+                if (!receive(status.cbInQue)) break;
+                stray = 0;
                 continue;
             }
-            if (!waitForIo(readEvent_)) break;
         }
-        DWORD unused = 0;
-        if (!GetOverlappedResult(port_, &readRecord_, &unused, FALSE)) continue;
-        if (!(eventMask_ & EV_RXCHAR)) continue;
-        DWORD errors = 0;
-        COMSTAT status{};
-        ClearCommError(port_, &errors, &status);
-        if (status.cbInQue == 0 || !readerRunning_) continue;
-        armGapTimer();
-        receiveChunk(status.cbInQue);
+        if (accepting && !waiting) {
+            eventMask_ = 0;
+            if (WaitCommEvent(port_, &eventMask_, &eventRecord_)) {
+                // Ended at once: look at the queue, unless the driver keeps doing this.
+                if (++stray >= kStrayEventLimit) {
+                    lose();
+                    break;
+                }
+                look = (eventMask_ & EV_RXCHAR) != 0;
+                continue;
+            }
+            if (GetLastError() != ERROR_IO_PENDING) {
+                lose();
+                break;
+            }
+            waiting = true;
+        }
+        // No limit while no burst is open or one is held; the rest of the quiet
+        // period while one is open. The driver's event counts only while we accept.
+        const int limit = handover_.waitMilliseconds(SteadyClock::now());
+        HANDLE waits[3] = {stop_, wake_, eventEvent_};
+        const DWORD result = WaitForMultipleObjects(accepting && waiting ? 3 : 2, waits, FALSE,
+                                                    limit < 0 ? INFINITE : static_cast<DWORD>(limit));
+        if (result == WAIT_TIMEOUT) continue;
+        if (result == WAIT_OBJECT_0 + 1) {
+            look = true;
+            continue;
+        }
+        if (result == WAIT_OBJECT_0 + 2) {
+            waiting = false;
+            stray = 0;
+            DWORD unused = 0;
+            if (!GetOverlappedResult(port_, &eventRecord_, &unused, FALSE)) {
+                lose();
+                break;
+            }
+            // Any other event: just wait again.
+            look = (eventMask_ & EV_RXCHAR) != 0;
+            continue;
+        }
+        lose();  // only when the wait itself failed: the stop event is ours
+        break;
     }
+    if (waiting) {
+        CancelIo(port_);
+        WaitForSingleObject(eventEvent_, kCancelWaitMs);
+    }
+    // A burst cut short still reaches the classifier, as an armed timer would.
+    if (handover_.endNow()) endBurst();
 }
 
-void Win32Line::armGapTimer() {
-    UINT_PTR started;
-    if (link_.gapTimerRunning.load(std::memory_order_acquire) == 0) {
-        // The first chunk of a new burst: it goes to offset 0.
-        link_.receiveLength.store(0, std::memory_order_relaxed);
-        started = SetTimer(main_, kGapTimerId, kGapTimerPeriod, nullptr);
-    } else {
-        KillTimer(main_, kGapTimerId);
-        started = SetTimer(main_, kGapTimerId, kGapTimerPeriod, nullptr);
-    }
-    if (started == 0) {
-        // A system that will not let this thread arm the window's timer: have the
-        // window's thread arm it. The burst counts as timed from now on.
-        PostMessageA(main_, kArmGapTimerMessage, 0, 0);
-        started = kGapTimerId;
-    }
-    link_.gapTimerRunning.store(static_cast<std::uint32_t>(started), std::memory_order_release);
-}
-
-void Win32Line::receiveChunk(DWORD queued) {
+bool Win32Line::receive(DWORD queued) {
     // Every queued byte is read from the driver; what does not fit the receive
-    // buffer is dropped by storeChunk.
-    while (queued > 0 && readerRunning_) {
+    // buffer is dropped by the hand-over.
+    while (queued > 0) {
         const DWORD want = queued < sizeof chunk_ ? queued : static_cast<DWORD>(sizeof chunk_);
         DWORD got = 0;
-        if (!ReadFile(port_, chunk_, want, &got, &readRecord_)) {
-            if (GetLastError() != ERROR_IO_PENDING) return;
-            if (!waitForIo(readEvent_)) return;
-            if (!GetOverlappedResult(port_, &readRecord_, &got, FALSE)) return;
+        if (!ReadFile(port_, chunk_, want, nullptr, &readRecord_) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            lose();
+            return false;
         }
-        if (got == 0) return;
-        storeChunk(link_, chunk_, got);
+        if (!finish(readRecord_, &got)) return false;
+        // Fewer bytes than the driver said (the read's time-outs ended it): wait again.
+        if (got == 0) return true;
+        handover_.store(chunk_, got, SteadyClock::now());
         queued -= got < queued ? got : queued;
     }
+    return true;
 }
 
+// Sleeps until a hand-off (or a stop), then sends the transmit buffer once.
 void Win32Line::writerLoop() {
-    writeEvent_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-    writeRecord_ = OVERLAPPED{};
-    writeRecord_.hEvent = writeEvent_;
-    while (writerRunning_) {
+    for (;;) {
+        HANDLE waits[2] = {stop_, send_};
+        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (woken != WAIT_OBJECT_0 + 1) {
+            if (woken != WAIT_OBJECT_0) lose();  // the wait itself failed
+            return;
+        }
         const DWORD count = link_.transmitBuffer[0];
         if (count > 0) {
+            DWORD written = 0;
             if (!WriteFile(port_, link_.transmitBuffer + 1, count, nullptr, &writeRecord_) &&
-                GetLastError() == ERROR_IO_PENDING && !waitForIo(writeEvent_))
-                break;
+                GetLastError() != ERROR_IO_PENDING) {
+                lose();
+                return;
+            }
+            if (!finish(writeRecord_, &written)) return;
         }
-        if (!writerRunning_) break;
-        // Until the next hand-off resumes it.
-        SuspendThread(GetCurrentThread());
+        // A hand-off made while these bytes were being written is not sent, as
+        // with a writer that had not yet gone back to sleep.
+        ResetEvent(send_);
     }
 }
 

@@ -1,7 +1,13 @@
 // The serial line on the Win32 communication functions: the port opened
-// exclusively for overlapped I/O, a reader thread that collects bursts and arms
-// the gap timer of the main window, and a writer thread that sends the transmit
-// buffer once per hand-off and then suspends itself.
+// exclusively for overlapped I/O, a reader thread that collects bursts and owns
+// the 200 ms quiet period, and a writer thread that sends the transmit buffer
+// once per hand-off.
+//
+// The reader hands each ended burst to the window's thread with a posted
+// message and then reads nothing from the driver until the window's thread has
+// released the burst (the tick after the classifier). A device that goes away
+// under the open port (a pulled adapter) ends both threads and is reported with
+// another posted message; the window's thread then closes the port.
 #pragma once
 
 #include <windows.h>
@@ -9,16 +15,18 @@
 #include <atomic>
 #include <cstdint>
 
+#include "serial/burst_handover.h"
 #include "serial/line.h"
 #include "serial/link_buffers.h"
 
 namespace ostrakan {
 
-// Posted to the main window when the reader could not arm the gap timer itself:
-// the window's thread arms it instead.
-constexpr UINT kArmGapTimerMessage = WM_APP + 1;
-constexpr UINT_PTR kGapTimerId = 1;
-constexpr UINT kGapTimerPeriod = 200;
+// Posted to the main window by the reader when a burst has ended: the window's
+// thread takes it (takeBurstEnd) and runs the reply classifier.
+constexpr UINT kBurstEndedMessage = WM_APP + 2;
+// Posted to the main window once when a thread saw the device go away: the
+// window's thread closes the port and says so (Core::onLineLost).
+constexpr UINT kLineLostMessage = WM_APP + 3;
 
 // The line settings the program uses, applied to what the driver reported.
 void applyLineSettings(DCB& dcb);
@@ -26,7 +34,7 @@ COMMTIMEOUTS lineTimeouts();
 
 class Win32Line : public Line {
 public:
-    explicit Win32Line(LinkBuffers& link) : link_(link) {}
+    explicit Win32Line(LinkBuffers& link) : link_(link), handover_(link) {}
     Win32Line(const Win32Line&) = delete;
     Win32Line& operator=(const Win32Line&) = delete;
 
@@ -37,42 +45,62 @@ public:
     bool isOpen() const override { return port_ != INVALID_HANDLE_VALUE; }
     void close() override;
     void handOff() override;
-    void stopGapTimer() override;
-    void releaseBurst() override {}
-    bool lost() const override { return false; }
+    // The reader ends bursts itself; nothing to stop on the window's thread.
+    void stopGapTimer() override {}
+    void releaseBurst() override;
+    bool lost() const override { return lost_.load(std::memory_order_acquire); }
+
+    // Window's thread, on kBurstEndedMessage: true once per ended burst.
+    bool takeBurstEnd() { return handover_.takeEnded(); }
 
 private:
     static DWORD WINAPI readerEntry(LPVOID self);
     static DWORD WINAPI writerEntry(LPVOID self);
     void readerLoop();
     void writerLoop();
-    void receiveChunk(DWORD queued);
-    void armGapTimer();
-    // Waits for a thread's own overlapped request; false when close asked the
-    // thread to stop (the request is then cancelled).
-    bool waitForIo(HANDLE ioEvent);
-    void stopWriter();
-    void stopReader();
+    // Reads `queued` bytes into the burst. False when the thread must leave.
+    bool receive(DWORD queued);
+    // Waits for a request on `record`; false when the thread must leave (the
+    // request is then cancelled, or the device is gone).
+    bool finish(OVERLAPPED& record, DWORD* transferred);
+    bool stopping() const;
+    // A thread saw the device go away: both threads leave, the window is told once.
+    void lose();
+    void endBurst();
+    void closeHandles();
 
     LinkBuffers& link_;
+    BurstHandover handover_;
     HWND main_ = nullptr;
+
+    // Written by the window's thread only while no reader or writer exists (open
+    // before starting them, close after they have gone); the threads read them.
     HANDLE port_ = INVALID_HANDLE_VALUE;
     HANDLE reader_ = nullptr;
     HANDLE writer_ = nullptr;
-    // Signalled by close: wakes both threads out of their waits.
+    // Manual-reset. Set by close, or by a thread that saw the device go: every
+    // wait of both threads includes it, so both leave.
     HANDLE stop_ = nullptr;
-    // Each thread's event and overlapped record. They outlive the threads, so a
+    // Auto-reset. Set by releaseBurst (window's thread) when the reader held a burst.
+    HANDLE wake_ = nullptr;
+    // Auto-reset. Set by handOff (window's thread); the writer sends once per wake.
+    HANDLE send_ = nullptr;
+    // Manual-reset events of the three overlapped records: the reader's event
+    // wait and its reads, the writer's writes. The records are members so that a
     // request that completes late never writes into a gone thread's stack.
+    HANDLE eventEvent_ = nullptr;
     HANDLE readEvent_ = nullptr;
     HANDLE writeEvent_ = nullptr;
+    OVERLAPPED eventRecord_{};
     OVERLAPPED readRecord_{};
     OVERLAPPED writeRecord_{};
+    // Reader thread only (the driver writes it when the event wait completes).
     DWORD eventMask_ = 0;
-    // Where the reader's ReadFile puts a chunk before it goes into the receive
-    // buffer; a member for the same reason as the records.
+    // Reader thread only: where ReadFile puts a chunk before the hand-over stores it.
     std::uint8_t chunk_[2048] = {};
-    std::atomic<bool> readerRunning_{false};
-    std::atomic<bool> writerRunning_{false};
+    // Set by the first thread that saw the device go (exchange); cleared by
+    // close on the window's thread once both threads have gone.
+    std::atomic<bool> lost_{false};
 };
 
 }  // namespace ostrakan

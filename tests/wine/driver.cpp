@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -233,6 +234,7 @@ void altChord(bool shift) {
 }
 
 void screenshotPause(const std::string& name);
+bool askScript(const std::string& step, const std::string& text = "");
 void typeOnKeyboard(HWND edit, const std::string& utf8);
 
 HWND aboutBox() {
@@ -527,12 +529,13 @@ void aboutChecks() {
     if (HWND box = aboutBox()) PostMessageA(box, WM_CLOSE, 0, 0);
 }
 
-// Asks the test script to do `what` (see scripts/test-wine.sh) with the given
-// lines, and waits until it has: <what>.request in, <what>.done back.
-bool askScript(const std::string& what, const std::string& lines) {
-    const std::string request = workDir + "\\" + what + ".request";
-    const std::string done = workDir + "\\" + what + ".done";
-    writeFileBytes(request, lines);
+// Asks the test script to do something outside the program and waits until it
+// has: script.request holds the step and its words on the first line, any text
+// on the next; script.done comes back (see scripts/test-wine.sh).
+bool askScript(const std::string& step, const std::string& text) {
+    const std::string request = workDir + "\\script.request";
+    const std::string done = workDir + "\\script.done";
+    writeFileBytes(request, step + "\n" + (text.empty() ? "" : text + "\n"));
     const bool answered = waitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000);
     DeleteFileA(request.c_str());
     DeleteFileA(done.c_str());
@@ -544,9 +547,50 @@ bool askScript(const std::string& what, const std::string& lines) {
 void screenshotPause(const std::string& name) {
     POINT origin{0, 0};
     ClientToScreen(mainWindow, &origin);
-    report(askScript("screenshot", std::to_string(origin.x) + " " + std::to_string(origin.y) + " " +
-                                       name + "\n"),
+    report(askScript("screenshot " + std::to_string(origin.x) + " " + std::to_string(origin.y) + " " + name),
            "screenshot " + name + " taken");
+}
+
+// CPU time (user + system, all threads) the program uses over the next 3 s. The
+// script reads it from /proc: Wine answers GetProcessTimes for another process
+// with zero. Negative when it could not be measured.
+double cpuMillisecondsOver3s() {
+    const std::string result = workDir + "\\cpu.txt";
+    DeleteFileA(result.c_str());
+    if (!askScript("cpu")) return -1.0;
+    const std::string text = readFileBytes(result);
+    return text == "<missing>" || text.empty() ? -1.0 : std::atof(text.c_str());
+}
+
+std::string figure(double ms) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f ms of CPU in 3 s", ms);
+    return text;
+}
+
+// A pulled adapter: the script ends the simulator, which closes the master side
+// of the pseudo-terminal behind the port, as unplugging a USB-serial adapter
+// does. The loss shows at the next request; then the same name opens again on
+// a new device without a Close.
+void lossChecks(const std::string& port) {
+    const double open = cpuMillisecondsOver3s();
+    report(open >= 0, "CPU time of the program can be measured", figure(open) + " with the port open and idle");
+    report(askScript("pull"), "the simulator behind " + port + " is gone");
+    typeInto(parameterEdit(1), "");
+    click(IDC_PARAMETER_READ_BASE + 1);
+    expectText(item(IDC_PORT_STATUS), "The " + port + " is lost!", 10000, "a Read on the pulled device says it is lost");
+    report(waitUntil([] { return programThreads() == threadsWhileClosed; }, 3000),
+           "the loss ends the reader and the writer", std::to_string(programThreads()));
+    const double lost = cpuMillisecondsOver3s();
+    // A reader or writer going round a failing call would take a whole core (about
+    // 3000 ms); even a wait left pending, which Wine polls, costs over 100 ms.
+    report(lost >= 0 && lost < 100, "the program's CPU time stays flat after the loss", figure(lost));
+    report(textOf(parameterEdit(1)).empty(), "the Read on the lost device shows nothing");
+
+    report(askScript("plug"), "a new simulator behind " + port);
+    portCommand(IDM_OPEN_PORT, port, "The " + port + " is opened.", "opening " + port + " again, without Close");
+    report(readUntil(IDC_PARAMETER_READ_BASE + 1, parameterEdit(1), "007", 20000),
+           "a read works on the device plugged back in");
 }
 
 // Real typing: the test script clicks into the edit with xdotool and types the
@@ -557,8 +601,9 @@ void typeOnKeyboard(HWND edit, const std::string& utf8) {
     focusMainWindow();
     RECT r{};
     GetWindowRect(edit, &r);
-    report(askScript("type", std::to_string((r.left + r.right) / 2) + " " +
-                                 std::to_string((r.top + r.bottom) / 2) + "\n" + utf8 + "\n"),
+    report(askScript("type " + std::to_string((r.left + r.right) / 2) + " " +
+                         std::to_string((r.top + r.bottom) / 2),
+                     utf8),
            "typed on the keyboard");
 }
 
@@ -645,6 +690,7 @@ int main(int argc, char** argv) {
     typeInto(parameterEdit(1), "");
     report(readUntil(IDC_PARAMETER_READ_BASE + 1, parameterEdit(1), "007", 20000),
            "a read works after closing and reopening");
+    lossChecks(port);
 
     // Exit with the port open: the program ends by itself with code 0.
     menuCommand(IDM_EXIT);
