@@ -34,7 +34,8 @@ ostrakan_warnings(ostrakan-sim)
 add_library(ostrakan_cli STATIC
     tools/cli/cli.cpp
     tools/cli/json.cpp
-    tools/cli/text_encoding.cpp
+    tools/cli/unix/platform.cpp
+    tools/cli/unix/text_encoding.cpp
 )
 target_link_libraries(ostrakan_cli PUBLIC ostrakan_posix ostrakan_sim)
 ostrakan_warnings(ostrakan_cli)

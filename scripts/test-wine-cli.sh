@@ -37,7 +37,7 @@ for arch in x86_64 i686; do
     dlls=$("$arch-w64-mingw32-objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
     bad=$(printf '%s\n' "$dlls" | grep -vxE 'kernel32\.dll|user32\.dll|advapi32\.dll|msvcrt\.dll' || true)
     if [ -z "$bad" ]; then ok "$exe imports: $(echo $dlls)"; else fail "$exe imports: $(echo $dlls)"; fi
-    if "$arch-w64-mingw32-objdump" -p "$exe" | grep -q 'Subsystem.*3'; then ok "$exe is a console program"
+    if [[ "$("$arch-w64-mingw32-objdump" -p "$exe")" == *'(Windows CUI)'* ]]; then ok "$exe is a console program"
     else fail "$exe is not a console program"; fi
 done
 
@@ -66,10 +66,11 @@ export LD_PRELOAD=$root/$out/pty_modem_lines.so
 cli=$root/build/mingw-x86_64/ostrakan-cli.exe
 
 # status, the stream to search (out or err), a text it must hold, then the
-# arguments. Run in order: the reads after a write see what it wrote.
+# arguments, split at spaces as they are. Run in order: the reads after a write
+# see what it wrote.
 cases=(
     "0|out|010|--port COM5 read period"
-    "0|out|007|--port \\\\.\\COM5 read address"
+    '0|out|007|--port \\.\COM5 read address'
     "0|err|period 120 sent|write period 120 --port COM5"
     "0|out|120|-p COM5 read period"
     '0|out|{"period": "120"}|--json --port=COM5 read period'
@@ -95,9 +96,9 @@ cases=(
 )
 for row in "${cases[@]}"; do
     IFS='|' read -r want stream text args <<<"$row"
-    eval "set -- $args"
+    read -r -a argv <<<"$args"
     status=0
-    (cd "$work" && wine "$cli" "$@" >"$root/$out/stdout" 2>"$root/$out/stderr") || status=$?
+    (cd "$work" && wine "$cli" "${argv[@]}" >"$root/$out/stdout" 2>"$root/$out/stderr") || status=$?
     got=$(tr -d '\r' <"$out/std$stream")
     if [ "$status" -eq "$want" ] && [[ "$got" == *"$text"* ]]; then
         ok "$args: $want, $stream holds $text"

@@ -1,9 +1,5 @@
 #include "tools/cli/cli.h"
 
-#include <signal.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -18,19 +14,13 @@
 
 #include "app/core.h"
 #include "app/headless_window.h"
-#include "app/unix/host_loop.h"
 #include "controller/frames.h"
 #include "modem/commands.h"
 #include "resources/resource.h"
 #include "serial/port_name.h"
-#include "serial/unix/port_list.h"
-#include "serial/unix/port_map.h"
-#include "serial/unix/posix_line.h"
-#include "serial/unix/pseudo_terminal.h"
 #include "tools/cli/json.h"
+#include "tools/cli/platform.h"
 #include "tools/cli/text_encoding.h"
-#include "tools/sim/device_model.h"
-#include "tools/sim/sim_server.h"
 #include "version.h"
 
 namespace ostrakan::cli {
@@ -42,21 +32,19 @@ namespace {
 // ends its wait and the port is closed on the way out.
 std::atomic<int> gInterrupted{0};
 
-extern "C" void onInterrupt(int signal) { gInterrupted.store(signal); }
-
 // --json: reads print one JSON document instead of their text. Set once while
 // the command line is parsed, before any command runs.
 bool gJson = false;
 
 int refuse(const std::string& what) {
-    std::fprintf(stderr, "ostrakan-cli: %s\n", what.c_str());
+    printErr("ostrakan-cli: %s\n", what.c_str());
     return kExitUsage;
 }
 
 // A text from the device (1251 bytes) on stdout, in the terminal's encoding.
-void printLine(const std::string& bytes) { std::printf("%s\n", fromCp1251(bytes).c_str()); }
+void printLine(const std::string& bytes) { printOut("%s\n", fromCp1251(bytes).c_str()); }
 
-void printJson(const JsonWriter& json) { std::printf("%s\n", json.text().c_str()); }
+void printJson(const JsonWriter& json) { printOut("%s\n", json.text().c_str()); }
 
 const char* const kParameterNames[kParameterCount] = {"period", "address", "phone1", "phone2", "sms"};
 
@@ -132,35 +120,6 @@ bool firstLineOf(const std::string& path, std::string* line) {
     return true;
 }
 
-// "--password -": asks on the terminal with echo off, or reads the first line of
-// standard input when that is no terminal. Read byte by byte so that Ctrl-C ends
-// the wait (read() returns EINTR) and the echo is restored.
-bool readPassword(std::string* password) {
-    const bool terminal = ::isatty(STDIN_FILENO);
-    termios saved{};
-    if (terminal) {
-        std::fputs("Password: ", stderr);
-        std::fflush(stderr);
-        ::tcgetattr(STDIN_FILENO, &saved);
-        termios quiet = saved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        quiet.c_lflag |= ECHONL;
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    bool ok = true;
-    for (;;) {
-        char c = 0;
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n < 0 && errno == EINTR && gInterrupted.load() == 0) continue;
-        if (n < 0) ok = false;
-        if (n <= 0 || c == '\n') break;
-        password->push_back(c);
-    }
-    if (terminal) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    if (!password->empty() && password->back() == '\r') password->pop_back();
-    return ok && gInterrupted.load() == 0;
-}
-
 // ---- ports -------------------------------------------------------------------
 
 void printPortsJson(const std::vector<PortInfo>& ports) {
@@ -201,43 +160,10 @@ int listPorts() {
         if (!p.product.empty()) line += " product=\"" + p.product + "\"";
         if (!p.byId.empty()) line += " by-id=" + p.byId;
         if (!p.holders.empty()) line += " held-by=\"" + p.holders + "\"";
-        std::printf("%s\n", line.c_str());
+        printOut("%s\n", line.c_str());
     }
-    if (ports.empty()) std::fprintf(stderr, "ostrakan-cli: no serial ports found\n");
+    if (ports.empty()) printErr("ostrakan-cli: no serial ports found\n");
     return kExitDone;
-}
-
-// Why the port did not open, in words the user can act on.
-std::string openFailure(const PosixLine& line) {
-    const std::string device = line.lastDevice();
-    if (!uartPresent(device))
-        return device + ": no UART behind this port; \"ostrakan-cli ports\" lists the serial ports present";
-    switch (line.lastFailure()) {
-    case OpenFailure::PermissionDenied: {
-        // Joining the group helps only when the group may read and write it.
-        struct stat st {};
-        const std::string group = deviceGroup(device);
-        if (group.empty() || group == "root" || ::stat(device.c_str(), &st) != 0 || (st.st_mode & 060) != 060)
-            return device + ": permission denied; only its owner may open it (a udev rule can give it a group)";
-        return device + ": permission denied; the device belongs to group " + group + ": sudo usermod -aG " +
-               group + " $USER, then log in again";
-    }
-    case OpenFailure::InUse: {
-        std::string text = device + ": in use by another program";
-        const std::string holders = deviceHolders(device);
-        if (!holders.empty()) text += " (" + holders + ")";
-        if (programInstalled("ModemManager"))
-            text += "; ModemManager may be probing it (sudo systemctl stop ModemManager)";
-        if (programInstalled("brltty"))
-            text += "; brltty claims some USB serial adapters such as CH34x (sudo apt remove brltty)";
-        return text;
-    }
-    default: {
-        char why[kDevicePathRoom + 160];
-        line.describeFailure(why, sizeof why);
-        return why;
-    }
-    }
 }
 
 // ---- the session: core, line, loop ---------------------------------------------
@@ -247,7 +173,7 @@ std::string openFailure(const PosixLine& line) {
 struct Session {
     HeadlessWindow window;
     LinkBuffers link;
-    PosixLine line{link};
+    PortLine line{link};
     Core core{window, line, link};
 };
 
@@ -292,23 +218,23 @@ const char* textOf(Session& s, const TextField& field) { return s.window.textOf(
 
 // 128 + the signal, as a shell reports a program the signal ended: 130 for Ctrl-C.
 int interrupted() {
-    std::fprintf(stderr, "ostrakan-cli: interrupted\n");
+    printErr("ostrakan-cli: interrupted\n");
     return 128 + gInterrupted.load();
 }
 
 int lineLost(Session& s) {
     const char* device = s.line.lastDevice();
     if (s.core.openedPortName[0] != 0)
-        std::fprintf(stderr, "ostrakan-cli: %s (%s) is lost: check the cable or the USB adapter\n",
+        printErr("ostrakan-cli: %s (%s) is lost: check the cable or the USB adapter\n",
                      s.core.openedPortName, device);
     else
-        std::fprintf(stderr, "ostrakan-cli: %s is lost: check the cable or the USB adapter\n", device);
+        printErr("ostrakan-cli: %s is lost: check the cable or the USB adapter\n", device);
     return kExitPort;
 }
 
 // A write is "sent" only when the driver took every byte of it.
 int notSent(const char* what) {
-    std::fprintf(stderr, "ostrakan-cli: %s was not sent: the port did not take the bytes\n", what);
+    printErr("ostrakan-cli: %s was not sent: the port did not take the bytes\n", what);
     return kExitNoAnswer;
 }
 
@@ -318,14 +244,14 @@ int readParameter(Session& s, HostLoop& loop, int index) {
     if (gInterrupted.load() != 0) return interrupted();
     if (w.lost) return lineLost(s);
     if (w.timedOut) {
-        std::fprintf(stderr, "ostrakan-cli: the controller did not answer in time\n");
+        printErr("ostrakan-cli: the controller did not answer in time\n");
         return kExitNoAnswer;
     }
     const char* text = textOf(s, s.core.controllerPanel.parameterFields[index]);
     // A value read always shows three digits; a reply too short to carry the
     // byte leaves the (fresh, empty) field as it was.
     if (index <= kAddressField && std::strlen(text) != 3) {
-        std::fprintf(stderr, "ostrakan-cli: the controller's reply carried no value\n");
+        printErr("ostrakan-cli: the controller's reply carried no value\n");
         return kExitNoAnswer;
     }
     if (gJson) printJson(JsonWriter().beginObject().key(kParameterNames[index]).value(cp1251ToUtf8(text)).endObject());
@@ -341,7 +267,7 @@ int writeParameter(Session& s, HostLoop& loop, int index, const std::string& val
     if (gInterrupted.load() != 0) return interrupted();
     if (w.lost) return lineLost(s);
     if (!s.line.lastHandOffWritten()) return notSent(kParameterNames[index]);
-    std::fprintf(stderr, "ostrakan-cli: %s %s sent\n", kParameterNames[index], fromCp1251(value).c_str());
+    printErr("ostrakan-cli: %s %s sent\n", kParameterNames[index], fromCp1251(value).c_str());
     return kExitDone;
 }
 
@@ -354,7 +280,7 @@ int readChannels(Session& s, HostLoop& loop) {
     if (gInterrupted.load() != 0) return interrupted();
     if (w.lost) return lineLost(s);
     if (w.timedOut) {
-        std::fprintf(stderr, "ostrakan-cli: the controller did not answer in time\n");
+        printErr("ostrakan-cli: the controller did not answer in time\n");
         return kExitNoAnswer;
     }
     const auto set = [&](int column, int n) { return s.window.checkState(boxId(column, n)) == Checked; };
@@ -367,7 +293,7 @@ int readChannels(Session& s, HostLoop& loop) {
         return kExitDone;
     }
     for (int n = 1; n <= static_cast<int>(kChannelCount); ++n)
-        std::printf("%d %d %d %d\n", n, set(0, n) ? 1 : 0, set(1, n) ? 1 : 0, set(2, n) ? 1 : 0);
+        printOut("%d %d %d %d\n", n, set(0, n) ? 1 : 0, set(1, n) ? 1 : 0, set(2, n) ? 1 : 0);
     return kExitDone;
 }
 
@@ -380,7 +306,7 @@ int writeChannels(Session& s, HostLoop& loop, const int* bits) {
             const int id = boxId(column, n);
             if (s.window.checkState(id) != want) s.core.onCommand(id, 0);
             if (s.window.checkState(id) != want) {
-                std::fprintf(stderr, "ostrakan-cli: channel box %d does not take its state\n", id);
+                printErr("ostrakan-cli: channel box %d does not take its state\n", id);
                 return kExitUsage;
             }
         }
@@ -389,14 +315,14 @@ int writeChannels(Session& s, HostLoop& loop, const int* bits) {
     if (gInterrupted.load() != 0) return interrupted();
     if (w.lost) return lineLost(s);
     if (!s.line.lastHandOffWritten()) return notSent("the channels");
-    std::fprintf(stderr, "ostrakan-cli: channels sent\n");
+    printErr("ostrakan-cli: channels sent\n");
     return kExitDone;
 }
 
 // The modem's result texts that are failures.
 int modemOutcome(const char* status) {
     if (std::strcmp(status, "Ok!") == 0) return kExitDone;
-    std::fprintf(stderr, "%s\n", status);
+    printErr("%s\n", status);
     return kExitNoAnswer;
 }
 
@@ -417,7 +343,7 @@ int modemRead(Session& s, HostLoop& loop) {
                       .endObject());
         return kExitDone;
     }
-    std::printf("IP Address: %s\nAPN: %s\nUser: %s\n", fromCp1251(ip).c_str(), fromCp1251(apn).c_str(),
+    printOut("IP Address: %s\nAPN: %s\nUser: %s\n", fromCp1251(ip).c_str(), fromCp1251(apn).c_str(),
                 fromCp1251(user).c_str());
     return kExitDone;
 }
@@ -462,43 +388,10 @@ int modemWrite(Session& s, HostLoop& loop, const Command& c) {
     const int status = modemOutcome(textOf(s, s.core.setupStatusField));
     if (status == kExitDone) {
         if (gJson) printJson(JsonWriter().beginObject().key("status").value("Ok!").endObject());
-        else std::printf("Ok!\n");
+        else printOut("Ok!\n");
     }
     return status;
 }
-
-// The built-in simulated device on a pseudo-terminal of its own. The model and
-// the pseudo-terminal's master side belong to the server thread once it runs; the
-// program reaches the device only through the slave side, like a real port.
-// stopPipe is written by the destructor on the main thread to end the server.
-struct InProcessSim {
-    PseudoTerminal pty;
-    sim::DeviceModel model;
-    int stopPipe[2] = {-1, -1};
-    std::thread server;
-
-    bool start(std::string* error) {
-        if (!openPseudoTerminal(&pty, error)) return false;
-        if (::pipe(stopPipe) != 0) {
-            *error = "cannot create a pipe";
-            return false;
-        }
-        server = std::thread([this] {
-            sim::SimServer(model, {}, -1).serve(pty.master, stopPipe[0]);
-        });
-        return true;
-    }
-    ~InProcessSim() {
-        if (server.joinable()) {
-            const char one = 1;
-            (void)!::write(stopPipe[1], &one, 1);
-            server.join();
-        }
-        for (int fd : stopPipe)
-            if (fd >= 0) ::close(fd);
-        closePseudoTerminal(&pty);
-    }
-};
 
 // Builds the command line: global options (anywhere on the line, also after the
 // command, through fallthrough), one subcommand per command.
@@ -560,24 +453,18 @@ int run(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        std::fputs(app.help().c_str(), stdout);
+        printOut("%s", app.help().c_str());
         return kExitDone;
     } catch (const CLI::CallForVersion& e) {
-        std::printf("%s\n", e.what());
+        printOut("%s\n", e.what());
         return kExitDone;
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "ostrakan-cli: %s\nRun with --help for more information.\n", e.what());
+        printErr("ostrakan-cli: %s\nRun with --help for more information.\n", e.what());
         return kExitUsage;
     }
 
-    // Ctrl-C from here on ends the command through its own exit path. No
-    // SA_RESTART: a read waiting for a password returns at once.
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    ::sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
+    // Ctrl-C from here on ends the command through its own exit path.
+    catchInterrupts(&gInterrupted);
 
     Command command;
     if (readCommand->parsed()) {
@@ -600,7 +487,7 @@ int run(int argc, char** argv) {
             command.given[3] = true;
         } else if (command.given[3] && p.entries[3] == "-") {
             p.entries[3].clear();
-            if (!readPassword(&p.entries[3])) {
+            if (!readPassword(&p.entries[3], gInterrupted)) {
                 if (gInterrupted.load() != 0) return interrupted();
                 return refuse("modem write: no password read");
             }
@@ -618,27 +505,31 @@ int run(int argc, char** argv) {
 
     // "_data.ini" holds the modem password: what this program creates is for its
     // owner only (a file replaced keeps its mode).
-    ::umask(077);
+    restrictNewFiles();
 
     static Session session;  // fixed storage, made once
     Session& s = session;
     s.core.startUp();
     if (p.trace) s.line.setTrace(STDERR_FILENO);
 
-    InProcessSim sim;
-    std::string device = p.port;
+    // Made before the port opens: on Windows the line reports to the loop's window.
+    HostLoop loop(s.core, s.line);
+    std::unique_ptr<BuiltInSimulator> sim;
+    std::string device = portName(p.port);
     if (p.port == "sim") {
         std::string error;
-        if (!sim.start(&error)) {
-            std::fprintf(stderr, "ostrakan-cli: %s\n", error.c_str());
-            return kExitPort;
+        int status = kExitPort;
+        sim = makeBuiltInSimulator();
+        device = sim->start(&error, &status);
+        if (device.empty()) {
+            printErr("ostrakan-cli: %s\n", error.c_str());
+            return status;
         }
-        device = sim.pty.slavePath;
     }
 
-    if (isDevicePath(device.c_str())) {
+    if (opensAsDevice(device)) {
         if (s.line.open(device.c_str()) != kPortOpened) {
-            std::fprintf(stderr, "ostrakan-cli: the port did not open: %s\n", openFailure(s.line).c_str());
+            printErr("ostrakan-cli: the port did not open: %s\n", openFailure(s.line).c_str());
             return kExitPort;
         }
     } else {
@@ -647,16 +538,15 @@ int run(int argc, char** argv) {
         s.core.onCommand(IDM_OPEN_PORT, 0);
         const char* status = textOf(s, s.core.statusField);
         if (std::strcmp(status, "Name is wrong.") == 0) {
-            std::fprintf(stderr, "ostrakan-cli: %s (a port is COM1..COM256, a device path or sim)\n", status);
+            printErr("ostrakan-cli: %s (a port is COM1..COM256, a device path or sim)\n", status);
             return kExitUsage;
         }
         if (!s.line.isOpen()) {
-            std::fprintf(stderr, "ostrakan-cli: %s %s: %s\n", status, device.c_str(), openFailure(s.line).c_str());
+            printErr("ostrakan-cli: %s %s: %s\n", status, device.c_str(), openFailure(s.line).c_str());
             return kExitPort;
         }
     }
 
-    HostLoop loop(s.core, s.line);
     int status = kExitDone;
     switch (command.verb) {
     case Verb::ReadParameter: status = readParameter(s, loop, command.parameter); break;
@@ -667,7 +557,7 @@ int run(int argc, char** argv) {
     case Verb::ModemWrite: status = modemWrite(s, loop, command); break;
     case Verb::Ports: break;
     }
-    std::fflush(stdout);
+    flushOut();
     s.core.closePort();
     return status;
 }

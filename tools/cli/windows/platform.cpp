@@ -138,7 +138,7 @@ std::string portName(const std::string& typed) { return comNameOf(typed); }
 bool opensAsDevice(const std::string&) { return false; }
 
 std::string openFailure(const PortLine& line) {
-    const std::string port = line.lastPortName();
+    const std::string port = line.lastDevice();
     switch (line.lastOpenError()) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
