@@ -33,21 +33,13 @@ ostrakan_warnings(ostrakan-sim)
 
 add_library(ostrakan_cli STATIC
     tools/cli/cli.cpp
-    tools/cli/json.cpp
     tools/cli/unix/platform.cpp
     tools/cli/unix/text_encoding.cpp
 )
-target_link_libraries(ostrakan_cli PUBLIC ostrakan_posix ostrakan_sim)
+target_link_libraries(ostrakan_cli PUBLIC ostrakan_posix ostrakan_sim ostrakan_profile ostrakan_json)
 ostrakan_warnings(ostrakan_cli)
 
 add_executable(ostrakan-cli tools/cli/main.cpp)
 target_link_libraries(ostrakan-cli PRIVATE ostrakan_cli)
 ostrakan_warnings(ostrakan-cli)
 
-# Whole-unit profiles: the JSON format the command-line tool dumps and restores.
-add_library(ostrakan_profile STATIC
-    tools/profile/json_reader.cpp
-    tools/profile/profile.cpp
-)
-target_link_libraries(ostrakan_profile PUBLIC ostrakan_core)
-ostrakan_warnings(ostrakan_profile)

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tools/profile/json_reader.h"
+#include "tools/json/json_reader.h"
 #include "tools/profile/profile.h"
 
 namespace ostrakan {

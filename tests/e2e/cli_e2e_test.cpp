@@ -20,11 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/json/json_reader.h"
 #include "version.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace json_reader = ostrakan::json_reader;
 
 struct Result {
     int status = -1;
@@ -87,22 +89,30 @@ protected:
 
     void TearDown() override {
         stopSim();
+        for (pid_t pid : moreSims) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
         std::error_code ec;
         fs::remove_all(work, ec);
     }
 
     // Starts the simulator on a new pseudo-terminal linked as <work>/com7, so that
     // with OSTRAKAN_DEVICES=<work> the port COM7 reaches it.
-    void startSim(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {OSTRAKAN_SIM_PATH, "--link", link, "--trace-file", traceFile};
+    void startSim(std::vector<std::string> extra = {}) { simPid = spawnSim(link, traceFile, extra, &ptyPath); }
+
+    // A simulator linked as `simLink`, tracing to `trace`; returns its pid.
+    pid_t spawnSim(const std::string& simLink, const std::string& trace, std::vector<std::string> extra,
+                   std::string* pty) {
+        std::vector<std::string> args = {OSTRAKAN_SIM_PATH, "--link", simLink, "--trace-file", trace};
         args.insert(args.end(), extra.begin(), extra.end());
         int out[2];
-        ASSERT_EQ(::pipe(out), 0);
-        simPid = ::fork();
-        ASSERT_GE(simPid, 0);
-        if (simPid == 0) {
+        EXPECT_EQ(::pipe(out), 0);
+        const pid_t pid = ::fork();
+        EXPECT_GE(pid, 0);
+        if (pid == 0) {
             ::dup2(out[1], STDOUT_FILENO);
-            const int err = ::open((work / "sim.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = ::open((work / "sim.err").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             ::dup2(err, STDERR_FILENO);
             ::close(out[0]);
             auto argv = argvOf(args);
@@ -120,8 +130,9 @@ protected:
             first.append(c, static_cast<std::size_t>(n));
         }
         ::close(out[0]);
-        ASSERT_NE(first.find("/dev/pts/"), std::string::npos) << first << slurp(work / "sim.err");
-        ptyPath = first.substr(0, first.find('\n'));
+        EXPECT_NE(first.find("/dev/pts/"), std::string::npos) << first << slurp(work / "sim.err");
+        *pty = first.substr(0, first.find('\n'));
+        return pid;
     }
 
     void stopSim() {
@@ -225,6 +236,7 @@ protected:
     fs::path work;
     std::string link, traceFile, ptyPath;
     pid_t simPid = -1;
+    std::vector<pid_t> moreSims;  // spawnSim's, ended by TearDown
 };
 
 #define EXPECT_RESULT(r, code) EXPECT_EQ((r).status, code) << "stdout: " << (r).out << "\nstderr: " << (r).err
@@ -635,6 +647,142 @@ TEST_F(CliE2eTest, CtrlCEndsTheWaitWith130AfterClosingThePort) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
     // The port was given back: the next program opens it at once.
     EXPECT_RESULT(cli({"--port", link, "read", "address"}), 0);
+}
+
+// ---- whole units: dump, restore, provision -------------------------------------
+
+void replaceFirst(std::string& text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, from.size(), to);
+}
+
+TEST_F(CliE2eTest, DumpRestoreDumpGivesTheSameProfile) {
+    startSim();
+    EXPECT_RESULT(cli({"-p", link, "dump", "-o", "unit.json"}), 0);
+    std::string profile = slurp(work / "unit.json");
+    // Another unit's settings: a change in every section, Cyrillic in the modem user.
+    replaceFirst(profile, "\"period\": \"010\"", "\"period\": \"120\"");
+    replaceFirst(profile, "89031112233", "89160000000");
+    replaceFirst(profile, "{\"A\": false, \"T\": false, \"BX\": false}", "{\"A\": false, \"T\": true, \"BX\": true}");
+    replaceFirst(profile, "\"user\": \"gdata\"", "\"user\": \"Иван\"");
+    { std::ofstream(work / "other.json", std::ios::binary) << profile; }
+
+    const Result r = cli({"-p", link, "restore", "other.json"});
+    EXPECT_RESULT(r, 0);
+    EXPECT_NE(r.err.find("restore: write modem\n"), std::string::npos) << r.err;  // a line per step off a terminal
+    EXPECT_NE(r.err.find("restore: verify channels\n"), std::string::npos) << r.err;
+    const auto sent = requests();
+    EXPECT_NE(std::find(sent.begin(), sent.end(), hex("0A 21 AA 30 41 54 44 50 32 31 32 30")), sent.end());
+    EXPECT_NE(std::find(sent.begin(), sent.end(), "AT^SICS=0,\"user\",\"\xC8\xE2\xE0\xED\"\r\n"), sent.end());
+
+    const Result again = cli({"-p", link, "dump"});
+    EXPECT_RESULT(again, 0);
+    EXPECT_EQ(again.out, profile);
+}
+
+TEST_F(CliE2eTest, AWriteTheUnitDropsIsExit4AndAnUnsavedModemIsExit1) {
+    startSim({"--ignore", "write:period"});
+    { std::ofstream(work / "p.json") << R"({"format": "ostrakan-profile/1", "controller": {"period": "120", "address": "009"}})"; }
+    Result r = cli({"-p", link, "restore", "p.json"});
+    EXPECT_RESULT(r, 4);
+    EXPECT_NE(r.err.find("\nperiod: wrote 120, reads 010\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("address:"), std::string::npos) << r.err;  // that one took
+    EXPECT_NE(r.err.find("(1 difference)"), std::string::npos) << r.err;
+    EXPECT_RESULT(cli({"-p", link, "restore", "--no-verify", "p.json"}), 0);
+
+    // "_data.ini" cannot be replaced (a folder of that name): the modem is written,
+    // but the Write ends "NoSave".
+    fs::create_directory(work / "_data.ini");
+    { std::ofstream(work / "m.json") << R"({"format": "ostrakan-profile/1", "modem": {"apn": "m2m"}})"; }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-p", link, "modem", "write", "--apn", "m2m"},
+          std::vector<std::string>{"-p", link, "restore", "m.json"}}) {
+        r = cli(args);
+        EXPECT_RESULT(r, 1);
+        EXPECT_NE(r.err.find("the modem took the entries, but _data.ini could not be written"), std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(requests().back(), "AT^SIPS=connection,save,0\r\n");
+}
+
+TEST_F(CliE2eTest, ProvisionRunsTheUnitsSideBySideAndReportsEach) {
+    { std::ofstream(work / "p.json") << R"({"format": "ostrakan-profile/1",
+        "controller": {"period": "120", "phone1": "89160000000"}, "modem": {"apn": "m2m"}})"; }
+    std::vector<std::string> links, traces;
+    for (int n = 1; n <= 4; ++n) {
+        links.push_back((work / ("com" + std::to_string(n))).string());
+        traces.push_back((work / ("trace" + std::to_string(n))).string());
+        std::string pty;
+        moreSims.push_back(spawnSim(links.back(), traces.back(), n == 3 ? std::vector<std::string>{"--silent", "*"}
+                                                                     : std::vector<std::string>{}, &pty));
+    }
+    const auto units = [&](const std::string& report) {
+        json_reader::Value root;
+        std::string error;
+        EXPECT_TRUE(json_reader::parse(slurp(work / report), &root, &error)) << error;
+        const json_reader::Value* list = root.find("units");
+        return list ? list->items : std::vector<json_reader::Value>{};
+    };
+    // One unit alone, for its time.
+    EXPECT_RESULT(cli({"provision", "p.json", "--ports", links[0], "--report", "one.json"}), 0);
+    const auto alone = units("one.json");
+    ASSERT_EQ(alone.size(), 1u);
+    const double single = std::stod(alone[0].find("seconds")->text);
+
+    const Result r = cli({"provision", "p.json", "--ports", links[0] + "," + links[1] + "," + links[2] + "," + links[3],
+                          "--report", "all.json"});
+    EXPECT_RESULT(r, 1);
+    const auto all = units("all.json");
+    ASSERT_EQ(all.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        const json_reader::Value& u = all[i];
+        EXPECT_EQ(u.find("port")->text, links[i]);
+        EXPECT_EQ(u.find("ok")->boolean, i != 2) << i;
+        EXPECT_TRUE(u.find("differences")->items.empty()) << i;
+        if (i == 2) {
+            EXPECT_NE(u.find("error")->text.find("Error!"), std::string::npos) << u.find("error")->text;
+            continue;
+        }
+        EXPECT_EQ(u.find("error")->type, json_reader::Value::Type::Null);
+        EXPECT_LT(std::stod(u.find("seconds")->text), 2 * single) << "unit " << i << " waited for the others";
+        Result period = cli({"-p", links[i], "read", "period"});
+        EXPECT_EQ(period.out, "120\n") << i;
+    }
+    EXPECT_NE(r.err.find("3 of 4 units hold the profile"), std::string::npos) << r.err;
+    // Four Writes replaced "_data.ini" at once: one whole file is left.
+    EXPECT_EQ(slurp(work / "_data.ini"), "\r\nm2m\r\n\r\n");
+}
+
+TEST_F(CliE2eTest, ABadProfileIsRefusedBeforeAnythingIsSent) {
+    startSim();
+    const struct {
+        std::string text;
+        std::string message;
+    } kCases[] = {
+        {R"({"format": "ostrakan-profile/1", "controller": {"period": "12"}})",
+         "bad.json: controller.period: \"12\" is not three digits"},
+        {R"({"format": "ostrakan-profile/1", "modem": {"apn": "m2m", "pasword": "x"}})",
+         "bad.json: modem: unknown key \"pasword\""},
+        {R"({"format": "ostrakan-profile/1", "controller": {"period": "120", "sms": "8中"}})",
+         "bad.json: controller.sms: holds a character that code page 1251 cannot hold"},
+        {R"({"format": "ostrakan-profile/1", "modem": {"apn": ")" + std::string(79, 'a') + R"("}})",
+         "bad.json: modem.apn: 79 bytes, at most 78 fit"},
+        {R"({"format": "ostrakan-profile/1", "controller": {"period": "120",}})", "bad.json: line 1, column"},
+    };
+    for (const auto& c : kCases) {
+        { std::ofstream(work / "bad.json", std::ios::binary) << c.text; }
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"-p", link, "restore", "bad.json"},
+              std::vector<std::string>{"provision", "bad.json", "--ports", link}}) {
+            const Result r = cli(args);
+            EXPECT_RESULT(r, 2);
+            EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        }
+    }
+    EXPECT_RESULT(cli({"-p", link, "restore", "missing.json"}), 2);
+    EXPECT_TRUE(requests().empty());
 }
 
 }  // namespace

@@ -7,7 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <array>
+#include <chrono>
 #include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,7 +24,8 @@
 #include "modem/commands.h"
 #include "resources/resource.h"
 #include "serial/port_name.h"
-#include "tools/cli/json.h"
+#include "tools/json/json_writer.h"
+#include "tools/profile/profile.h"
 #include "tools/cli/platform.h"
 #include "tools/cli/text_encoding.h"
 #include "version.h"
@@ -56,16 +63,23 @@ int parameterIndex(const std::string& name) {
 
 // ---- the parsed command ----------------------------------------------------
 
-enum class Verb { ReadParameter, WriteParameter, ReadChannels, WriteChannels, ModemRead, ModemWrite, Ports };
+// What a modem Write sends: the given entries (1251) over those loaded from
+// "_data.ini", or the without-internet path.
+struct ModemEntries {
+    std::string entries[4];  // ip, apn, user, password
+    bool given[4] = {};
+    bool noInternet = false;
+};
+
+enum class Verb { ReadParameter, WriteParameter, ReadChannels, WriteChannels, ModemRead, ModemWrite, Ports,
+                  Dump, Restore, Provision };
 
 struct Command {
     Verb verb = Verb::Ports;
     int parameter = -1;
     std::string value;                    // 1251 bytes
     int channelBits[kChannelCount] = {};  // wanted bits for write channels
-    std::string entries[4];               // ip, apn, user, password, 1251 bytes
-    bool given[4] = {};                   // false: keep what "_data.ini" holds
-    bool noInternet = false;
+    ModemEntries modem;
 };
 
 // An argument the user typed, in the device's code page. False (after saying
@@ -168,13 +182,16 @@ int listPorts() {
 
 // ---- the session: core, line, loop ---------------------------------------------
 
-// One instance, made before anything runs: the controls, the buffers and the line
-// are fixed storage, so nothing in the loop allocates.
+// One per port, made before anything runs (and before any provisioning worker
+// starts): the controls, the buffers and the line are fixed storage, so nothing
+// in the loop allocates. The loop is made when the port opens, on the thread
+// that then runs it.
 struct Session {
     HeadlessWindow window;
     LinkBuffers link;
     PortLine line{link};
     Core core{window, line, link};
+    std::optional<HostLoop> loop;
 };
 
 struct Waiting {
@@ -204,100 +221,96 @@ bool requestDone(void* context) {
 }
 
 // Clicks the button and ticks until the procedure has lowered its request flag.
-Waiting runProcedure(Session& s, HostLoop& loop, int buttonId, Request request) {
+Waiting runProcedure(Session& s, int buttonId, Request request) {
     Waiting w{&s.core, request, nullptr};
-    w.loop = &loop;
+    w.loop = &*s.loop;
     for (const ControllerProcedure& p : s.core.controllerProcedures)
         if (p.info().request == request) w.procedure = &p;
     s.core.onCommand(buttonId, 0);
-    loop.runUntil(requestDone, &w);
+    s.loop->runUntil(requestDone, &w);
     return w;
 }
 
 const char* textOf(Session& s, const TextField& field) { return s.window.textOf(field.control()); }
 
 // 128 + the signal, as a shell reports a program the signal ended: 130 for Ctrl-C.
-int interrupted() {
-    printErr("ostrakan-cli: interrupted\n");
-    return 128 + gInterrupted.load();
-}
+int interruptedStatus() { return 128 + gInterrupted.load(); }
 
-int lineLost(Session& s) {
-    const char* device = s.line.lastDevice();
-    if (s.core.openedPortName[0] != 0)
-        printErr("ostrakan-cli: %s (%s) is lost: check the cable or the USB adapter\n",
-                     s.core.openedPortName, device);
-    else
-        printErr("ostrakan-cli: %s is lost: check the cable or the USB adapter\n", device);
-    return kExitPort;
+// After each procedure: Ctrl-C, or the device gone from under the open port (the
+// back end reports it, and the core closes the port on it).
+int afterProcedure(Session& s, std::string* why) {
+    if (gInterrupted.load() != 0) {
+        *why = "interrupted";
+        return interruptedStatus();
+    }
+    if (s.line.lost() || !s.line.isOpen()) {
+        const char* device = s.line.lastDevice();
+        *why = s.core.openedPortName[0] != 0
+                   ? std::string(s.core.openedPortName) + " (" + device + ")"
+                   : std::string(device);
+        *why += " is lost: check the cable or the USB adapter";
+        return kExitPort;
+    }
+    return kExitDone;
 }
 
 // A write is "sent" only when the driver took every byte of it.
-int notSent(const char* what) {
-    printErr("ostrakan-cli: %s was not sent: the port did not take the bytes\n", what);
+int afterWrite(Session& s, const char* what, std::string* why) {
+    if (const int status = afterProcedure(s, why)) return status;
+    if (s.line.lastHandOffWritten()) return kExitDone;
+    *why = std::string(what) + " was not sent: the port did not take the bytes";
     return kExitNoAnswer;
 }
 
-int readParameter(Session& s, HostLoop& loop, int index) {
-    const Waiting w = runProcedure(s, loop, IDC_PARAMETER_READ_BASE + index,
-                                   static_cast<Request>(kReadPeriod + 2 * index));
-    if (gInterrupted.load() != 0) return interrupted();
-    if (w.lost) return lineLost(s);
+const char* const kNoAnswer = "the controller did not answer in time";
+const char* const kNotSavedMessage = "the modem took the entries, but _data.ini could not be written";
+
+// ---- the operations: one procedure each, nothing printed -------------------------
+// Each returns an exit status and, when that is not kExitDone, says why.
+
+int fetchParameter(Session& s, int index, std::string* text, std::string* why) {
+    const Waiting w = runProcedure(s, IDC_PARAMETER_READ_BASE + index, static_cast<Request>(kReadPeriod + 2 * index));
+    if (const int status = afterProcedure(s, why)) return status;
     if (w.timedOut) {
-        printErr("ostrakan-cli: the controller did not answer in time\n");
+        *why = kNoAnswer;
         return kExitNoAnswer;
     }
-    const char* text = textOf(s, s.core.controllerPanel.parameterFields[index]);
+    *text = textOf(s, s.core.controllerPanel.parameterFields[index]);
     // A value read always shows three digits; a reply too short to carry the
     // byte leaves the (fresh, empty) field as it was.
-    if (index <= kAddressField && std::strlen(text) != 3) {
-        printErr("ostrakan-cli: the controller's reply carried no value\n");
+    if (index <= kAddressField && text->size() != 3) {
+        *why = "the controller's reply carried no value";
         return kExitNoAnswer;
     }
-    if (gJson) printJson(JsonWriter().beginObject().key(kParameterNames[index]).value(cp1251ToUtf8(text)).endObject());
-    else printLine(text);
     return kExitDone;
 }
 
-int writeParameter(Session& s, HostLoop& loop, int index, const std::string& value) {
+int sendParameter(Session& s, int index, const std::string& value, std::string* why) {
     TextField& field = s.core.controllerPanel.parameterFields[index];
     s.window.typeInto(field.control(), value.c_str());
-    const Waiting w =
-        runProcedure(s, loop, IDC_PARAMETER_WRITE_BASE + index, static_cast<Request>(kWritePeriod + 2 * index));
-    if (gInterrupted.load() != 0) return interrupted();
-    if (w.lost) return lineLost(s);
-    if (!s.line.lastHandOffWritten()) return notSent(kParameterNames[index]);
-    printErr("ostrakan-cli: %s %s sent\n", kParameterNames[index], fromCp1251(value).c_str());
-    return kExitDone;
+    runProcedure(s, IDC_PARAMETER_WRITE_BASE + index, static_cast<Request>(kWritePeriod + 2 * index));
+    return afterWrite(s, kParameterNames[index], why);
 }
 
 int boxId(int column, int n) {
     return column == 0 ? channelAId(n) : column == 1 ? channelTId(n) : channelBxId(n);
 }
 
-int readChannels(Session& s, HostLoop& loop) {
-    const Waiting w = runProcedure(s, loop, IDC_CHANNELS_READ, kReadChannels);
-    if (gInterrupted.load() != 0) return interrupted();
-    if (w.lost) return lineLost(s);
+using Channels = std::array<ProfileChannel, kChannelCount>;
+
+int fetchChannels(Session& s, Channels* channels, std::string* why) {
+    const Waiting w = runProcedure(s, IDC_CHANNELS_READ, kReadChannels);
+    if (const int status = afterProcedure(s, why)) return status;
     if (w.timedOut) {
-        printErr("ostrakan-cli: the controller did not answer in time\n");
+        *why = kNoAnswer;
         return kExitNoAnswer;
     }
     const auto set = [&](int column, int n) { return s.window.checkState(boxId(column, n)) == Checked; };
-    if (gJson) {
-        JsonWriter json;
-        json.beginObject().key("channels").beginArray();
-        for (int n = 1; n <= static_cast<int>(kChannelCount); ++n)
-            json.beginObject().key("A").value(set(0, n)).key("T").value(set(1, n)).key("BX").value(set(2, n)).endObject();
-        printJson(json.endArray().endObject());
-        return kExitDone;
-    }
-    for (int n = 1; n <= static_cast<int>(kChannelCount); ++n)
-        printOut("%d %d %d %d\n", n, set(0, n) ? 1 : 0, set(1, n) ? 1 : 0, set(2, n) ? 1 : 0);
+    for (int n = 1; n <= static_cast<int>(kChannelCount); ++n) (*channels)[n - 1] = {set(0, n), set(1, n), set(2, n)};
     return kExitDone;
 }
 
-int writeChannels(Session& s, HostLoop& loop, const int* bits) {
+int sendChannels(Session& s, const int* bits, std::string* why) {
     static const int kBits[3] = {kChannelA, kChannelT, kChannelBx};
     // Click every box whose state is not the wanted one, as a user would.
     for (int column = 0; column < 3; ++column) {
@@ -306,51 +319,36 @@ int writeChannels(Session& s, HostLoop& loop, const int* bits) {
             const int id = boxId(column, n);
             if (s.window.checkState(id) != want) s.core.onCommand(id, 0);
             if (s.window.checkState(id) != want) {
-                printErr("ostrakan-cli: channel box %d does not take its state\n", id);
+                *why = "channel box " + std::to_string(id) + " does not take its state";
                 return kExitUsage;
             }
         }
     }
-    const Waiting w = runProcedure(s, loop, IDC_CHANNELS_WRITE, kWriteChannels);
-    if (gInterrupted.load() != 0) return interrupted();
-    if (w.lost) return lineLost(s);
-    if (!s.line.lastHandOffWritten()) return notSent("the channels");
-    printErr("ostrakan-cli: channels sent\n");
-    return kExitDone;
+    runProcedure(s, IDC_CHANNELS_WRITE, kWriteChannels);
+    return afterWrite(s, "the channels", why);
 }
 
-// The modem's result texts that are failures.
-int modemOutcome(const char* status) {
-    if (std::strcmp(status, "Ok!") == 0) return kExitDone;
-    printErr("%s\n", status);
-    return kExitNoAnswer;
-}
+// The modem query's result: its status text and, on "Ok!", the entries (1251).
+struct ModemReading {
+    std::string status;
+    std::string ip, apn, user;
+};
 
-int modemRead(Session& s, HostLoop& loop) {
-    const Waiting w = runProcedure(s, loop, IDC_MODEM_READ, kModemQuery);
-    if (gInterrupted.load() != 0) return interrupted();
-    if (w.lost) return lineLost(s);
-    const int status = modemOutcome(textOf(s, s.core.queryStatusField));
-    if (status != kExitDone) return status;
-    const std::string ip = textOf(s, s.core.ipAddressField), apn = textOf(s, s.core.apnField),
-                      user = textOf(s, s.core.userField);
-    if (gJson) {
-        printJson(JsonWriter()
-                      .beginObject()
-                      .key("ip").value(cp1251ToUtf8(ip))
-                      .key("apn").value(cp1251ToUtf8(apn))
-                      .key("user").value(cp1251ToUtf8(user))
-                      .endObject());
-        return kExitDone;
-    }
-    printOut("IP Address: %s\nAPN: %s\nUser: %s\n", fromCp1251(ip).c_str(), fromCp1251(apn).c_str(),
-                fromCp1251(user).c_str());
+// kExitDone whenever the query ran to its end, whatever its status text.
+int fetchModem(Session& s, ModemReading* r, std::string* why) {
+    runProcedure(s, IDC_MODEM_READ, kModemQuery);
+    if (const int status = afterProcedure(s, why)) return status;
+    r->status = textOf(s, s.core.queryStatusField);
+    r->ip = textOf(s, s.core.ipAddressField);
+    r->apn = textOf(s, s.core.apnField);
+    r->user = textOf(s, s.core.userField);
     return kExitDone;
 }
 
 bool hasLineBreak(const char* text) { return std::strpbrk(text, "\r\n\x1A") != nullptr; }
 
-int modemWrite(Session& s, HostLoop& loop, const Command& c) {
+// The Write's failures name its status text alone ("Error!"), as the window shows it.
+int sendModem(Session& s, const ModemEntries& c, std::string* why) {
     TextField* fields[4] = {&s.core.ipAddressField, &s.core.apnField, &s.core.userField,
                             &s.core.passwordField};
     if (c.noInternet) {
@@ -371,26 +369,552 @@ int modemWrite(Session& s, HostLoop& loop, const Command& c) {
             if (n > limit) {
                 std::snprintf(message, sizeof message, "modem write: the %s is %zu bytes, at most %zu fit",
                               kNames[k], n, limit);
-                return refuse(message);
+                *why = message;
+                return kExitUsage;
             }
             if (hasLineBreak(text)) {
                 std::snprintf(message, sizeof message, "modem write: the %s holds a line break", kNames[k]);
-                return refuse(message);
+                *why = message;
+                return kExitUsage;
             }
             total += n;
         }
-        if (total > kPanelFileLimit - 3)
-            return refuse("modem write: the four entries together hold more than 96 bytes");
+        if (total > kPanelFileLimit - 3) {
+            *why = "modem write: the four entries together hold more than 96 bytes";
+            return kExitUsage;
+        }
     }
-    const Waiting w = runProcedure(s, loop, IDC_MODEM_WRITE, kModemSetup);
-    if (gInterrupted.load() != 0) return interrupted();
-    if (w.lost) return lineLost(s);
-    const int status = modemOutcome(textOf(s, s.core.setupStatusField));
-    if (status == kExitDone) {
-        if (gJson) printJson(JsonWriter().beginObject().key("status").value("Ok!").endObject());
-        else printOut("Ok!\n");
-    }
+    runProcedure(s, IDC_MODEM_WRITE, kModemSetup);
+    if (const int status = afterProcedure(s, why)) return status;
+    const char* status = textOf(s, s.core.setupStatusField);
+    if (std::strcmp(status, "Ok!") == 0) return kExitDone;
+    *why = status;
+    if (std::strcmp(status, kNotSavedText) == 0) *why += std::string(": ") + kNotSavedMessage;
+    return kExitNoAnswer;
+}
+
+// ---- the single commands -------------------------------------------------------
+
+// A failed operation's message on stderr; modem status texts stand alone.
+int report(int status, const std::string& why, bool bare = false) {
+    if (status >= 128) printErr("ostrakan-cli: interrupted\n");
+    else if (bare && status == kExitNoAnswer) printErr("%s\n", why.c_str());
+    else printErr("ostrakan-cli: %s\n", why.c_str());
     return status;
+}
+
+int readParameter(Session& s, int index) {
+    std::string text, why;
+    if (const int status = fetchParameter(s, index, &text, &why)) return report(status, why);
+    if (gJson) printJson(JsonWriter().beginObject().key(kParameterNames[index]).value(cp1251ToUtf8(text)).endObject());
+    else printLine(text);
+    return kExitDone;
+}
+
+int writeParameter(Session& s, int index, const std::string& value) {
+    std::string why;
+    if (const int status = sendParameter(s, index, value, &why)) return report(status, why);
+    printErr("ostrakan-cli: %s %s sent\n", kParameterNames[index], fromCp1251(value).c_str());
+    return kExitDone;
+}
+
+int readChannels(Session& s) {
+    Channels channels;
+    std::string why;
+    if (const int status = fetchChannels(s, &channels, &why)) return report(status, why);
+    if (gJson) {
+        JsonWriter json;
+        json.beginObject().key("channels").beginArray();
+        for (const ProfileChannel& c : channels)
+            json.beginObject().key("A").value(c.a).key("T").value(c.t).key("BX").value(c.bx).endObject();
+        printJson(json.endArray().endObject());
+        return kExitDone;
+    }
+    for (std::size_t n = 1; n <= kChannelCount; ++n) {
+        const ProfileChannel& c = channels[n - 1];
+        printOut("%zu %d %d %d\n", n, c.a ? 1 : 0, c.t ? 1 : 0, c.bx ? 1 : 0);
+    }
+    return kExitDone;
+}
+
+int writeChannels(Session& s, const int* bits) {
+    std::string why;
+    if (const int status = sendChannels(s, bits, &why)) return report(status, why);
+    printErr("ostrakan-cli: channels sent\n");
+    return kExitDone;
+}
+
+int modemRead(Session& s) {
+    ModemReading r;
+    std::string why;
+    if (const int status = fetchModem(s, &r, &why)) return report(status, why);
+    if (r.status != "Ok!") return report(kExitNoAnswer, r.status, true);
+    if (gJson) {
+        printJson(JsonWriter()
+                      .beginObject()
+                      .key("ip").value(cp1251ToUtf8(r.ip))
+                      .key("apn").value(cp1251ToUtf8(r.apn))
+                      .key("user").value(cp1251ToUtf8(r.user))
+                      .endObject());
+        return kExitDone;
+    }
+    printOut("IP Address: %s\nAPN: %s\nUser: %s\n", fromCp1251(r.ip).c_str(), fromCp1251(r.apn).c_str(),
+                fromCp1251(r.user).c_str());
+    return kExitDone;
+}
+
+int modemWrite(Session& s, const ModemEntries& c) {
+    std::string why;
+    if (const int status = sendModem(s, c, &why)) return status == kExitUsage ? refuse(why) : report(status, why, true);
+    if (gJson) printJson(JsonWriter().beginObject().key("status").value("Ok!").endObject());
+    else printOut("Ok!\n");
+    return kExitDone;
+}
+
+// ---- whole units: dump, restore ------------------------------------------------
+
+// Where a unit's work has got to. Called on the thread that runs the unit.
+class Progress {
+public:
+    virtual void step(const char* what) = 0;
+
+protected:
+    ~Progress() = default;
+};
+
+// Reads the whole unit into a profile (texts UTF-8). A modem without an internet
+// profile ("Empty0") is "internet": false.
+int readUnit(Session& s, Profile* p, Progress& progress, std::string* why) {
+    static const char* const kSteps[kParameterCount] = {"read period", "read address", "read phone1",
+                                                        "read phone2", "read sms"};
+    std::optional<std::string>* texts[kParameterCount] = {&p->period, &p->address, &p->phone1, &p->phone2, &p->sms};
+    for (int i = 0; i < kParameterCount; ++i) {
+        progress.step(kSteps[i]);
+        std::string text;
+        if (const int status = fetchParameter(s, i, &text, why)) return status;
+        *texts[i] = cp1251ToUtf8(text);
+    }
+    progress.step("read channels");
+    Channels channels;
+    if (const int status = fetchChannels(s, &channels, why)) return status;
+    p->channels = channels;
+    progress.step("read modem");
+    ModemReading r;
+    if (const int status = fetchModem(s, &r, why)) return status;
+    if (r.status == "Empty0") {
+        p->internet = false;
+    } else if (r.status == "Ok!") {
+        p->ip = cp1251ToUtf8(r.ip);
+        p->apn = cp1251ToUtf8(r.apn);
+        p->user = cp1251ToUtf8(r.user);
+    } else {
+        *why = "modem read: " + r.status;
+        return kExitNoAnswer;
+    }
+    return kExitDone;
+}
+
+// A profile checked and turned into what the unit is sent: every text in 1251.
+// Built once, before any port is touched.
+struct Plan {
+    Profile profile;                 // the texts in 1251
+    std::optional<std::string> password;  // --password-file, over the profile's (1251)
+};
+
+bool toDevice(std::optional<std::string>& text) {
+    if (!text) return true;
+    std::string bytes;
+    if (!utf8ToCp1251(*text, &bytes)) return false;
+    *text = bytes;
+    return true;
+}
+
+// Parses, validates and converts a profile file; on failure a message naming
+// the item (kExitUsage).
+int loadPlan(const std::string& path, const std::string& passwordFile, Plan* plan, std::string* why) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *why = "cannot read " + path;
+        return kExitUsage;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string error;
+    Profile& p = plan->profile;
+    if (!parseProfile(text.str(), &p, &error) ||
+        !validateProfile(p, [](const std::string& u, std::string* b) { return utf8ToCp1251(u, b); }, &error)) {
+        *why = path + ": " + error;
+        return kExitUsage;
+    }
+    for (std::optional<std::string>* t : {&p.period, &p.address, &p.phone1, &p.phone2, &p.sms, &p.ip, &p.apn,
+                                          &p.user, &p.password})
+        if (!toDevice(*t)) {  // validateProfile has checked every text it sends
+            *why = path + ": a text that code page 1251 cannot hold";
+            return kExitUsage;
+        }
+    if (!passwordFile.empty()) {
+        std::string typed, bytes;
+        if (!firstLineOf(passwordFile, &typed)) {
+            *why = "cannot read " + passwordFile;
+            return kExitUsage;
+        }
+        if (!argumentText("--password-file", typed, &bytes)) return kExitUsage;
+        plan->password = bytes;
+    }
+    return kExitDone;
+}
+
+std::string shown(const std::string& bytes) { return "\"" + cp1251ToUtf8(bytes) + "\""; }
+
+// Writes what the plan holds, then (with verify) reads it back; each item that
+// reads otherwise is named in *differences.
+int restoreUnit(Session& s, const Plan& plan, bool verify, Progress& progress, std::vector<std::string>* differences,
+                std::string* why) {
+    const Profile& p = plan.profile;
+    const std::optional<std::string>* texts[kParameterCount] = {&p.period, &p.address, &p.phone1, &p.phone2, &p.sms};
+    static const char* const kWrites[kParameterCount] = {"write period", "write address", "write phone1",
+                                                         "write phone2", "write sms"};
+    for (int i = 0; i < kParameterCount; ++i) {
+        if (!*texts[i]) continue;
+        progress.step(kWrites[i]);
+        if (const int status = sendParameter(s, i, **texts[i], why)) return status;
+    }
+    if (p.channels) {
+        progress.step("write channels");
+        int bits[kChannelCount];
+        for (std::size_t n = 0; n < kChannelCount; ++n) bits[n] = channelByte((*p.channels)[n]);
+        if (const int status = sendChannels(s, bits, why)) return status;
+    }
+    const bool withoutInternet = p.internet == false;
+    const bool modemEntries = p.writesModemEntries() || (plan.password && !withoutInternet);
+    if (withoutInternet || modemEntries) {
+        progress.step("write modem");
+        ModemEntries m;
+        m.noInternet = withoutInternet;
+        const std::optional<std::string>* entries[4] = {&p.ip, &p.apn, &p.user, &p.password};
+        for (int k = 0; k < 4 && !withoutInternet; ++k) {
+            m.given[k] = entries[k]->has_value();
+            if (m.given[k]) m.entries[k] = **entries[k];
+        }
+        if (plan.password && !withoutInternet) {
+            m.given[3] = true;
+            m.entries[3] = *plan.password;
+        }
+        if (const int status = sendModem(s, m, why)) {
+            if (status == kExitNoAnswer) *why = "modem write: " + *why;
+            return status;
+        }
+    }
+    if (!verify) return kExitDone;
+
+    static const char* const kReads[kParameterCount] = {"verify period", "verify address", "verify phone1",
+                                                        "verify phone2", "verify sms"};
+    for (int i = 0; i < kParameterCount; ++i) {
+        if (!*texts[i]) continue;
+        progress.step(kReads[i]);
+        std::string text;
+        if (const int status = fetchParameter(s, i, &text, why)) return status;
+        if (text == **texts[i]) continue;
+        const bool digits = i <= kAddressField;
+        differences->push_back(std::string(kParameterNames[i]) + ": wrote " +
+                               (digits ? **texts[i] : shown(**texts[i])) + ", reads " +
+                               (digits ? cp1251ToUtf8(text) : shown(text)));
+    }
+    if (p.channels) {
+        progress.step("verify channels");
+        Channels channels;
+        if (const int status = fetchChannels(s, &channels, why)) return status;
+        for (std::size_t n = 0; n < kChannelCount; ++n) {
+            const ProfileChannel& want = (*p.channels)[n];
+            const ProfileChannel& got = channels[n];
+            const bool boxes[3][2] = {{want.a, got.a}, {want.t, got.t}, {want.bx, got.bx}};
+            static const char* const kBox[3] = {"A", "T", "BX"};
+            for (int b = 0; b < 3; ++b)
+                if (boxes[b][0] != boxes[b][1])
+                    differences->push_back("channel " + std::to_string(n + 1) + " " + kBox[b] + ": wrote " +
+                                           (boxes[b][0] ? "on" : "off") + ", reads " + (boxes[b][1] ? "on" : "off"));
+        }
+    }
+    if (withoutInternet || modemEntries) {
+        progress.step("verify modem");
+        ModemReading r;
+        if (const int status = fetchModem(s, &r, why)) return status;
+        if (r.status == "Error!") {
+            *why = "modem read: Error!";
+            return kExitNoAnswer;
+        }
+        const bool empty = r.status == "Empty0" || r.status == "Empty9";
+        if (withoutInternet) {
+            if (!empty) differences->push_back("modem.internet: wrote false, reads an internet profile");
+        } else if (empty) {
+            differences->push_back("modem: wrote an internet profile, reads " + r.status);
+        } else {
+            // The password cannot be read back: the modem does not give it out.
+            const std::pair<const char*, std::pair<const std::optional<std::string>*, const std::string*>> entries[] = {
+                {"modem.ip", {&p.ip, &r.ip}}, {"modem.apn", {&p.apn, &r.apn}}, {"modem.user", {&p.user, &r.user}}};
+            for (const auto& [name, pair] : entries)
+                if (*pair.first && **pair.first != *pair.second)
+                    differences->push_back(std::string(name) + ": wrote " + shown(**pair.first) + ", reads " +
+                                           shown(*pair.second));
+        }
+    }
+    return differences->empty() ? kExitDone : kExitDifferent;
+}
+
+// restore and dump on stderr: a line per step, or one line rewritten in place on
+// a terminal.
+class StderrProgress : public Progress {
+public:
+    explicit StderrProgress(const char* command) : command_(command), terminal_(stderrIsTerminal()) {}
+    void step(const char* what) override {
+        if (terminal_) printErr("\r\033[Kostrakan-cli: %s: %s", command_, what);
+        else printErr("ostrakan-cli: %s: %s\n", command_, what);
+        
+        shown_ = true;
+    }
+    // Ends the updating line before the result is printed.
+    void done() {
+        if (terminal_ && shown_) std::fputs("\r\033[K", stderr);
+        shown_ = false;
+    }
+
+private:
+    const char* command_;
+    bool terminal_;
+    bool shown_ = false;
+};
+
+int dumpUnit(Session& s, const std::string& outFile) {
+    StderrProgress progress("dump");
+    Profile p;
+    std::string why;
+    const int status = readUnit(s, &p, progress, &why);
+    progress.done();
+    if (status != kExitDone) return report(status, why);
+    const std::string text = writeProfile(p);
+    if (outFile.empty() || outFile == "-") {
+        std::fputs(text.c_str(), stdout);
+        return kExitDone;
+    }
+    std::ofstream out(outFile, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        printErr("ostrakan-cli: cannot write %s\n", outFile.c_str());
+        return kExitNoAnswer;
+    }
+    return kExitDone;
+}
+
+int restoreCommand(Session& s, const Plan& plan, bool verify) {
+    StderrProgress progress("restore");
+    std::vector<std::string> differences;
+    std::string why;
+    const int status = restoreUnit(s, plan, verify, progress, &differences, &why);
+    progress.done();
+    if (status == kExitDifferent) {
+        for (const std::string& d : differences) printErr("%s\n", d.c_str());
+        printErr("ostrakan-cli: the unit does not hold the profile (%zu difference%s)\n",
+                     differences.size(), differences.size() == 1 ? "" : "s");
+        return status;
+    }
+    if (status != kExitDone) return report(status, why);
+    printErr("ostrakan-cli: restore: %s\n", verify ? "done, the unit holds the profile" : "done (not verified)");
+    return kExitDone;
+}
+
+// Opens a device path as it is, a COM name as the window's Open command does.
+int openDevice(Session& s, const std::string& device, std::string* why) {
+    if (opensAsDevice(device)) {
+        if (s.line.open(device.c_str()) != kPortOpened) {
+            *why = "the port did not open: " + openFailure(s.line);
+            return kExitPort;
+        }
+    } else {
+        // A COM name goes through the window's open command, with its name check.
+        s.window.typeInto(s.core.portNameField.control(), device.c_str());
+        s.core.onCommand(IDM_OPEN_PORT, 0);
+        const char* status = textOf(s, s.core.statusField);
+        if (std::strcmp(status, "Name is wrong.") == 0) {
+            *why = std::string(status) + " (a port is COM1..COM256, a device path or sim)";
+            return kExitUsage;
+        }
+        if (!s.line.isOpen()) {
+            *why = std::string(status) + " " + device + ": " + openFailure(s.line);
+            return kExitPort;
+        }
+    }
+    return kExitDone;
+}
+
+// Opens `port` for the session: "sim" (the in-process simulator, started here),
+// a device path, or a COM name through the window's open command. The session's
+// loop is made first, on this thread (on Windows the line reports to the loop's
+// window from the moment it opens), and kept only when the port opened.
+int openSession(Session& s, const std::string& port, std::unique_ptr<BuiltInSimulator>* sim, std::string* why) {
+    std::string device = portName(port);
+    if (port == "sim") {
+        *sim = makeBuiltInSimulator();
+        int status = kExitPort;
+        device = (*sim)->start(why, &status);
+        if (device.empty()) return status;
+    }
+    s.loop.emplace(s.core, s.line);
+    const int status = openDevice(s, device, why);
+    if (status != kExitDone) s.loop.reset();
+    return status;
+}
+
+// ---- provision: one worker per port ---------------------------------------------
+
+// One port's unit. The worker thread owns the session from its start to its end;
+// the main thread reads `step` and `finished` while it runs (to draw the table)
+// and the results only after joining it.
+struct Unit : Progress {
+    std::string port;
+    Session session;
+    std::unique_ptr<BuiltInSimulator> sim;
+    std::thread worker;
+    std::atomic<const char*> stepName{"waiting"};  // worker writes, main thread reads
+    std::atomic<bool> finished{false};             // set by the worker last
+    // Written by the worker before `finished`; read after the join.
+    int status = kExitDone;
+    double seconds = 0;
+    std::string error;
+    std::vector<std::string> differences;
+
+    void step(const char* what) override { stepName.store(what); }
+
+    void work(const Plan& plan) {
+        const auto start = std::chrono::steady_clock::now();
+        stepName.store("open");
+        status = openSession(session, port, &sim, &error);
+        if (status == kExitDone) status = restoreUnit(session, plan, true, *this, &differences, &error);
+        session.core.closePort();
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (status == kExitDifferent) error = "the unit does not hold the profile";
+        stepName.store("");
+        finished.store(true);
+    }
+
+    const char* state() const {
+        if (!finished.load()) return "running";
+        switch (status) {
+        case kExitDone: return "ok";
+        case kExitDifferent: return "different";
+        case kExitNoAnswer: return "failed";
+        case kExitPort: return "port trouble";
+        default: return status >= 128 ? "interrupted" : "failed";
+        }
+    }
+};
+
+// The live table: one line per port. On a terminal it is redrawn in place (the
+// cursor moved up over it); otherwise a port's line is printed when it changes.
+class Table {
+public:
+    Table(std::vector<std::unique_ptr<Unit>>& units)
+        : units_(units), terminal_(stderrIsTerminal()), last_(units.size()) {
+        for (const auto& u : units_) width_ = std::max(width_, u->port.size());
+    }
+
+    // Draws what changed since the last call (on a terminal: the whole table).
+    void draw() {
+        std::vector<std::string> lines;
+        for (const auto& u : units_) {
+            std::string line = u->port + std::string(width_ - u->port.size() + 2, ' ');
+            if (u->finished.load()) line += std::string(u->state()) + (u->error.empty() ? "" : ": " + u->error);
+            else line += std::string(u->stepName.load()) + " ...";
+            lines.push_back(line);
+        }
+        if (lines == last_) return;
+        if (terminal_ && drawn_) printErr("\033[%zuA", units_.size());
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (terminal_) printErr("\r\033[K%s\n", lines[i].c_str());
+            else if (lines[i] != last_[i]) printErr("%s\n", lines[i].c_str());
+        }
+        last_ = lines;
+        drawn_ = true;
+        
+    }
+
+private:
+    std::vector<std::unique_ptr<Unit>>& units_;
+    bool terminal_;
+    std::vector<std::string> last_;
+    std::size_t width_ = 0;
+    bool drawn_ = false;
+};
+
+std::vector<std::string> splitPorts(const std::string& list) {
+    std::vector<std::string> ports;
+    std::string item;
+    std::istringstream in(list);
+    while (std::getline(in, item, ','))
+        if (!item.empty()) ports.push_back(item);
+    return ports;
+}
+
+bool writeReport(const std::string& path, const std::vector<std::unique_ptr<Unit>>& units) {
+    using Layout = JsonWriter::Layout;
+    JsonWriter json;
+    json.beginObject(Layout::Lines).key("units").beginArray(Layout::Lines);
+    for (const auto& u : units) {
+        json.beginObject().key("port").value(u->port).key("ok").value(u->status == kExitDone);
+        json.key("seconds").fixed(u->seconds, 2).key("error");
+        if (u->status == kExitDone) json.null();
+        else json.value(u->error);
+        json.key("differences").beginArray();
+        for (const std::string& d : u->differences) json.value(d);
+        json.endArray().endObject();
+    }
+    json.endArray().endObject();
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << json.text() << "\n";
+    out.close();
+    return static_cast<bool>(out);
+}
+
+int provision(const Plan& plan, const std::vector<std::string>& ports, const std::string& reportPath, bool trace) {
+    // Every session is made, and loads "_data.ini", before the first worker starts.
+    std::vector<std::unique_ptr<Unit>> units;
+    for (const std::string& port : ports) {
+        units.push_back(std::make_unique<Unit>());
+        units.back()->port = port;
+        units.back()->session.core.startUp();
+        if (trace) units.back()->session.line.setTrace(kStandardError);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (auto& u : units) u->worker = std::thread([&plan, unit = u.get()] { unit->work(plan); });
+    Table table(units);
+    for (;;) {
+        table.draw();
+        bool all = true;
+        for (const auto& u : units) all = all && u->finished.load();
+        if (all) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    for (auto& u : units) u->worker.join();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    std::size_t done = 0;
+    for (const auto& u : units) {
+        if (u->status == kExitDone) {
+            ++done;
+            continue;
+        }
+        printErr("%s: %s\n", u->port.c_str(), u->error.c_str());
+        for (const std::string& d : u->differences) printErr("%s: %s\n", u->port.c_str(), d.c_str());
+    }
+    printErr("ostrakan-cli: provision: %zu of %zu units hold the profile (%.1f s)\n", done, units.size(),
+                 seconds);
+    if (!reportPath.empty() && !writeReport(reportPath, units))
+        printErr("ostrakan-cli: cannot write %s\n", reportPath.c_str());
+    if (gInterrupted.load() != 0) {
+        printErr("ostrakan-cli: interrupted\n");
+        return interruptedStatus();
+    }
+    return done == units.size() ? kExitDone : kExitNoAnswer;
 }
 
 // Builds the command line: global options (anywhere on the line, also after the
@@ -403,6 +927,11 @@ struct Parsed {
     std::string entries[4];             // modem write, as typed
     std::string passwordFile;
     bool noInternet = false;
+    std::string profileFile;            // restore, provision
+    std::string outFile;                // dump -o
+    bool noVerify = false;
+    std::string ports;                  // provision --ports
+    std::string reportFile;             // provision --report
 };
 
 }  // namespace
@@ -422,8 +951,9 @@ int run(int argc, char** argv) {
         ->capture_default_str();
     app.add_flag("--trace", p.trace, "every hand-off (TX) and every burst (RX) on stderr");
     app.add_flag("--json", gJson, "reads, \"modem read\" and \"ports\" print one JSON document");
-    app.footer("Exit status: 0 done, 1 no answer in time or modem Error!/Empty0/Empty9,\n"
-               "2 bad usage or refused input, 3 port not opened, 130 interrupted (Ctrl-C).");
+    app.footer("Exit status: 0 done, 1 no answer in time, modem Error!/Empty0/Empty9/NoSave, or a\n"
+               "provisioned unit failed, 2 bad usage or refused input (a bad profile), 3 port not opened\n"
+               "or lost, 4 restore: the unit reads back otherwise, 130 interrupted (Ctrl-C).");
 
     CLI::App* readCommand = app.add_subcommand("read", "read a parameter or the channels");
     readCommand->add_option("what", p.what, "period, address, phone1, phone2, sms or channels (31 lines \"N A T BX\")")
@@ -449,6 +979,21 @@ int run(int argc, char** argv) {
         ->excludes(password);
     CLI::Option* noInternet = modemWriteCommand->add_flag("--no-internet", p.noInternet, "click \"Без интернета.\": erase the internet profiles");
     CLI::App* portsCommand = app.add_subcommand("ports", "list the serial ports present");
+    CLI::App* dumpCommand = app.add_subcommand("dump", "read the whole unit and print it as a profile (JSON)");
+    dumpCommand->add_option("-o,--output", p.outFile, "write the profile to FILE instead of stdout");
+    CLI::App* restoreCommandLine =
+        app.add_subcommand("restore", "write a profile to the unit, then read it back and compare");
+    restoreCommandLine->add_option("file", p.profileFile, "the profile (JSON, as dump writes it)")->required();
+    restoreCommandLine->add_flag("--no-verify", p.noVerify, "write only; do not read back");
+    restoreCommandLine->add_option("--password-file", p.passwordFile,
+                                   "the modem password: the first line of FILE, over the profile's");
+    CLI::App* provisionCommand =
+        app.add_subcommand("provision", "restore and verify a profile on several ports at once");
+    provisionCommand->add_option("file", p.profileFile, "the profile (JSON)")->required();
+    provisionCommand->add_option("--ports", p.ports, "the ports, comma-separated: P1,P2,...")->required();
+    provisionCommand->add_option("--report", p.reportFile, "write a JSON report of every unit to FILE");
+    provisionCommand->add_option("--password-file", p.passwordFile,
+                                 "the modem password: the first line of FILE, over the profile's");
 
     try {
         app.parse(argc, argv);
@@ -467,6 +1012,7 @@ int run(int argc, char** argv) {
     catchInterrupts(&gInterrupted);
 
     Command command;
+    Plan plan;
     if (readCommand->parsed()) {
         command.parameter = parameterIndex(p.what);
         command.verb = command.parameter < 0 ? Verb::ReadChannels : Verb::ReadParameter;
@@ -479,83 +1025,67 @@ int run(int argc, char** argv) {
         command.verb = Verb::ModemRead;
     } else if (modemWriteCommand->parsed()) {
         command.verb = Verb::ModemWrite;
-        command.noInternet = p.noInternet;
+        ModemEntries& m = command.modem;
+        m.noInternet = p.noInternet;
         static const char* const kFlags[4] = {"--ip", "--apn", "--user", "--password"};
-        for (int k = 0; k < 4; ++k) command.given[k] = modemWriteCommand->count(kFlags[k]) > 0;
+        for (int k = 0; k < 4; ++k) m.given[k] = modemWriteCommand->count(kFlags[k]) > 0;
         if (!p.passwordFile.empty()) {
             if (!firstLineOf(p.passwordFile, &p.entries[3])) return refuse("cannot read " + p.passwordFile);
-            command.given[3] = true;
-        } else if (command.given[3] && p.entries[3] == "-") {
+            m.given[3] = true;
+        } else if (m.given[3] && p.entries[3] == "-") {
             p.entries[3].clear();
             if (!readPassword(&p.entries[3], gInterrupted)) {
-                if (gInterrupted.load() != 0) return interrupted();
+                if (gInterrupted.load() != 0) return report(interruptedStatus(), "");
                 return refuse("modem write: no password read");
             }
         }
         for (int k = 0; k < 4; ++k)
-            if (command.given[k] && !argumentText(std::string("modem write ") + kFlags[k], p.entries[k],
-                                                  &command.entries[k]))
+            if (m.given[k] && !argumentText(std::string("modem write ") + kFlags[k], p.entries[k], &m.entries[k]))
                 return kExitUsage;
         if (noInternet->count() > 0)
-            for (bool given : command.given)
+            for (bool given : m.given)
                 if (given) return refuse("modem write: --no-internet erases the internet profiles; it takes no entries");
     } else if (portsCommand->parsed()) {
         return listPorts();
+    } else if (dumpCommand->parsed()) {
+        command.verb = Verb::Dump;
+    } else {
+        command.verb = restoreCommandLine->parsed() ? Verb::Restore : Verb::Provision;
+        std::string why;
+        if (const int status = loadPlan(p.profileFile, p.passwordFile, &plan, &why)) return why.empty() ? status : refuse(why);
     }
 
     // "_data.ini" holds the modem password: what this program creates is for its
     // owner only (a file replaced keeps its mode).
     restrictNewFiles();
 
-    static Session session;  // fixed storage, made once
-    Session& s = session;
+    if (command.verb == Verb::Provision) {
+        const std::vector<std::string> ports = splitPorts(p.ports);
+        if (ports.empty()) return refuse("provision: --ports names no port");
+        return provision(plan, ports, p.reportFile, p.trace);
+    }
+
+    const auto session = std::make_unique<Session>();  // fixed storage, made once
+    Session& s = *session;
     s.core.startUp();
-    if (p.trace) s.line.setTrace(STDERR_FILENO);
+    if (p.trace) s.line.setTrace(kStandardError);
 
-    // Made before the port opens: on Windows the line reports to the loop's window.
-    HostLoop loop(s.core, s.line);
     std::unique_ptr<BuiltInSimulator> sim;
-    std::string device = portName(p.port);
-    if (p.port == "sim") {
-        std::string error;
-        int status = kExitPort;
-        sim = makeBuiltInSimulator();
-        device = sim->start(&error, &status);
-        if (device.empty()) {
-            printErr("ostrakan-cli: %s\n", error.c_str());
-            return status;
-        }
-    }
-
-    if (opensAsDevice(device)) {
-        if (s.line.open(device.c_str()) != kPortOpened) {
-            printErr("ostrakan-cli: the port did not open: %s\n", openFailure(s.line).c_str());
-            return kExitPort;
-        }
-    } else {
-        // A COM name goes through the window's open command, with its name check.
-        s.window.typeInto(s.core.portNameField.control(), device.c_str());
-        s.core.onCommand(IDM_OPEN_PORT, 0);
-        const char* status = textOf(s, s.core.statusField);
-        if (std::strcmp(status, "Name is wrong.") == 0) {
-            printErr("ostrakan-cli: %s (a port is COM1..COM256, a device path or sim)\n", status);
-            return kExitUsage;
-        }
-        if (!s.line.isOpen()) {
-            printErr("ostrakan-cli: %s %s: %s\n", status, device.c_str(), openFailure(s.line).c_str());
-            return kExitPort;
-        }
-    }
+    std::string why;
+    if (const int status = openSession(s, p.port, &sim, &why)) return status == kExitUsage ? refuse(why) : report(status, why);
 
     int status = kExitDone;
     switch (command.verb) {
-    case Verb::ReadParameter: status = readParameter(s, loop, command.parameter); break;
-    case Verb::WriteParameter: status = writeParameter(s, loop, command.parameter, command.value); break;
-    case Verb::ReadChannels: status = readChannels(s, loop); break;
-    case Verb::WriteChannels: status = writeChannels(s, loop, command.channelBits); break;
-    case Verb::ModemRead: status = modemRead(s, loop); break;
-    case Verb::ModemWrite: status = modemWrite(s, loop, command); break;
-    case Verb::Ports: break;
+    case Verb::ReadParameter: status = readParameter(s, command.parameter); break;
+    case Verb::WriteParameter: status = writeParameter(s, command.parameter, command.value); break;
+    case Verb::ReadChannels: status = readChannels(s); break;
+    case Verb::WriteChannels: status = writeChannels(s, command.channelBits); break;
+    case Verb::ModemRead: status = modemRead(s); break;
+    case Verb::ModemWrite: status = modemWrite(s, command.modem); break;
+    case Verb::Dump: status = dumpUnit(s, p.outFile); break;
+    case Verb::Restore: status = restoreCommand(s, plan, !p.noVerify); break;
+    case Verb::Ports:
+    case Verb::Provision: break;
     }
     flushOut();
     s.core.closePort();

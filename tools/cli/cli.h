@@ -8,9 +8,10 @@ namespace ostrakan::cli {
 // Exit statuses scripts rely on.
 enum ExitStatus : int {
     kExitDone = 0,
-    kExitNoAnswer = 1,   // the device did not answer in time, or "Error!", "Empty0", "Empty9"
+    kExitNoAnswer = 1,   // no answer in time, "Error!", "Empty0", "Empty9", "NoSave"; provision: a unit failed
     kExitUsage = 2,      // bad usage, or input the program would refuse
-    kExitPort = 3,       // the port could not be opened, or was lost during the command
+    kExitPort = 3,       // the port could not be opened, or the device was lost under it
+    kExitDifferent = 4,  // restore: the unit reads back otherwise than the profile holds
     // 128 + the signal when SIGINT (130) or SIGTERM (143) ended the command
 };
 

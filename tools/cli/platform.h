@@ -33,6 +33,9 @@ using PortLine = Win32Line;
 using PortLine = PosixLine;
 #endif
 
+// Standard error's C descriptor, for the line's trace.
+constexpr int kStandardError = 2;
+
 // From now on Ctrl-C (and on POSIX SIGTERM) stores its signal's number in
 // *interrupted (2 for Ctrl-C everywhere, so that the exit status 128 + it is 130)
 // instead of ending the program: the command closes its port and leaves.

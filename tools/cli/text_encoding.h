@@ -20,6 +20,9 @@ bool toCp1251(const std::string& text, std::string* out, std::string* offending)
 // 1251 bytes for the terminal; a character it cannot show becomes '?'.
 std::string fromCp1251(const std::string& bytes);
 
+// UTF-8 (a profile's texts) to 1251; false for a character 1251 cannot hold.
+bool utf8ToCp1251(const std::string& utf8, std::string* out);
+
 // 1251 bytes as UTF-8 (for JSON, whatever the locale).
 std::string cp1251ToUtf8(const std::string& bytes);
 

@@ -1,11 +1,11 @@
 #include "tools/profile/profile.h"
 
-#include <cstdio>
 
 #include "controller/frames.h"
 #include "modem/commands.h"
 #include "modem/panel.h"
-#include "tools/profile/json_reader.h"
+#include "tools/json/json_reader.h"
+#include "tools/json/json_writer.h"
 
 namespace ostrakan {
 
@@ -14,31 +14,7 @@ namespace {
 using json_reader::Value;
 using Type = Value::Type;
 
-// JSON string literal for the text (UTF-8 passed through, controls escaped).
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (const char ch : text) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char u[8];
-                    std::snprintf(u, sizeof u, "\\u%04x", c);
-                    out += u;
-                } else {
-                    out += ch;
-                }
-        }
-    }
-    return out + "\"";
-}
+std::string quoted(const std::string& text) { return jsonQuoted(text); }
 
 bool fail(std::string* error, const std::string& path, const std::string& what) {
     *error = path + ": " + what;
@@ -202,14 +178,9 @@ bool checkItems(const Profile& p, const ToCodePage1251* toCp1251, std::string* e
     return true;
 }
 
-void putText(std::string& out, bool& first, const char* key, const std::optional<std::string>& v) {
-    if (!v) return;
-    out += first ? "\n" : ",\n";
-    first = false;
-    out += std::string("    \"") + key + "\": " + quoted(*v);
+void putText(JsonWriter& json, const char* key, const std::optional<std::string>& v) {
+    if (v) json.key(key).value(*v);
 }
-
-const char* boolText(bool b) { return b ? "true" : "false"; }
 
 }  // namespace
 
@@ -256,43 +227,34 @@ bool validateProfile(const Profile& profile, const ToCodePage1251& toCp1251, std
 }
 
 std::string writeProfile(const Profile& p) {
-    std::string out = std::string("{\n  \"format\": ") + quoted(kProfileFormat);
+    using Layout = JsonWriter::Layout;
+    JsonWriter json;
+    json.beginObject(Layout::Lines).key("format").value(kProfileFormat);
     if (p.period || p.address || p.phone1 || p.phone2 || p.sms || p.channels) {
-        out += ",\n  \"controller\": {";
-        bool first = true;
-        putText(out, first, "period", p.period);
-        putText(out, first, "address", p.address);
-        putText(out, first, "phone1", p.phone1);
-        putText(out, first, "phone2", p.phone2);
-        putText(out, first, "sms", p.sms);
+        json.key("controller").beginObject(Layout::Lines);
+        putText(json, "period", p.period);
+        putText(json, "address", p.address);
+        putText(json, "phone1", p.phone1);
+        putText(json, "phone2", p.phone2);
+        putText(json, "sms", p.sms);
         if (p.channels) {
-            out += first ? "\n" : ",\n";
-            first = false;
-            out += "    \"channels\": [";
-            for (std::size_t i = 0; i < kProfileChannels; ++i) {
-                const ProfileChannel& c = (*p.channels)[i];
-                out += i ? ",\n      " : "\n      ";
-                out += std::string("{\"A\": ") + boolText(c.a) + ", \"T\": " + boolText(c.t) +
-                       ", \"BX\": " + boolText(c.bx) + "}";
-            }
-            out += "\n    ]";
+            json.key("channels").beginArray(Layout::Lines);
+            for (const ProfileChannel& c : *p.channels)
+                json.beginObject().key("A").value(c.a).key("T").value(c.t).key("BX").value(c.bx).endObject();
+            json.endArray();
         }
-        out += "\n  }";
+        json.endObject();
     }
     if (p.internet || p.ip || p.apn || p.user || p.password) {
-        out += ",\n  \"modem\": {";
-        bool first = true;
-        if (p.internet) {
-            out += std::string("\n    \"internet\": ") + boolText(*p.internet);
-            first = false;
-        }
-        putText(out, first, "ip", p.ip);
-        putText(out, first, "apn", p.apn);
-        putText(out, first, "user", p.user);
-        putText(out, first, "password", p.password);
-        out += "\n  }";
+        json.key("modem").beginObject(Layout::Lines);
+        if (p.internet) json.key("internet").value(*p.internet);
+        putText(json, "ip", p.ip);
+        putText(json, "apn", p.apn);
+        putText(json, "user", p.user);
+        putText(json, "password", p.password);
+        json.endObject();
     }
-    return out + "\n}\n";
+    return json.endObject().text() + "\n";
 }
 
 }  // namespace ostrakan

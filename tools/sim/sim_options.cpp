@@ -34,6 +34,7 @@ Transmission planTransmission(const std::vector<Fault>& faults, const std::strin
         case FaultKind::Truncate:
             if (t.bytes.size() > static_cast<std::size_t>(f.a)) t.bytes.resize(static_cast<std::size_t>(f.a));
             break;
+        case FaultKind::Ignore: break;  // the server answers from a copy of the model
         case FaultKind::Long:
             if (!t.bytes.empty() && t.bytes.size() < static_cast<std::size_t>(f.a))
                 t.bytes.append(static_cast<std::size_t>(f.a) - t.bytes.size(), '~');
@@ -82,6 +83,7 @@ bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std:
         {"--garble", FaultKind::Garble, 0, "flip bit 5 of every byte at an odd offset"},
         {"--truncate", FaultKind::Truncate, 1, "MATCH:N  send only the first N bytes"},
         {"--long", FaultKind::Long, 1, "MATCH:N  pad the answer with '~' to N bytes, in one burst"},
+        {"--ignore", FaultKind::Ignore, 0, "answer as usual but keep the state (a write the unit drops)"},
     };
     constexpr std::size_t kFaultKinds = sizeof kFaults / sizeof kFaults[0];
 

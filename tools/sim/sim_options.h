@@ -18,6 +18,7 @@ enum class FaultKind {
     Garble,    // --garble MATCH: every byte at an odd offset XOR 0x20
     Truncate,  // --truncate MATCH:N: only the first N bytes
     Long,      // --long MATCH:N: the answer padded with '~' to N bytes, one burst
+    Ignore,    // --ignore MATCH: answered as usual, but the device keeps its state
 };
 
 struct Fault {

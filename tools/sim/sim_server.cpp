@@ -50,10 +50,15 @@ void SimServer::handleBurst(int fd, int stopFd, const std::string& burst) {
         ++answered_;
         const std::string name = DeviceModel::nameOf(request);
         // A request met by --silent or --error is lost: the device does not act on it.
-        bool lost = false;
-        for (const Fault& f : faults_)
+        // One met by --ignore is answered by a copy, so the unit's state stays.
+        bool lost = false, ignored = false;
+        for (const Fault& f : faults_) {
             if ((f.kind == FaultKind::Silent || f.kind == FaultKind::Error) && faultMatches(f, name)) lost = true;
-        const std::string answer = lost ? std::string() : model_.answer(request);
+            if (f.kind == FaultKind::Ignore && faultMatches(f, name)) ignored = true;
+        }
+        std::string answer;
+        if (ignored && !lost) answer = DeviceModel(model_).answer(request);
+        else if (!lost) answer = model_.answer(request);
         const Transmission t = planTransmission(faults_, name, answer);
         if (t.bytes.empty()) continue;
         if (!pauseUnlessStopped(stopFd, t.delayMs)) return;

@@ -79,6 +79,11 @@ std::string fromCp1251(const std::string& bytes) {
     return out;
 }
 
+bool utf8ToCp1251(const std::string& utf8, std::string* out) {
+    std::size_t at = 0;
+    return convert("UTF-8", kDevice, utf8, out, false, &at);
+}
+
 std::string cp1251ToUtf8(const std::string& bytes) {
     std::string out;
     std::size_t at = 0;

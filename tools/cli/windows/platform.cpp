@@ -96,7 +96,15 @@ void printErr(const char* format, ...) {
 
 void flushOut() { std::fflush(stdout); }
 
-bool stderrIsTerminal() { return isConsole(GetStdHandle(STD_ERROR_HANDLE)); }
+// A console that takes the terminal sequences the live table redraws itself
+// with (Windows 10 and later); an older one gets plain lines.
+bool stderrIsTerminal() {
+    HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (!isConsole(handle) || !GetConsoleMode(handle, &mode)) return false;
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
 
 bool readPassword(std::string* password, const std::atomic<int>& interrupted) {
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);

@@ -80,4 +80,10 @@ std::string cp1251ToUtf8(const std::string& bytes) {
 
 std::string fromCp1251(const std::string& bytes) { return cp1251ToUtf8(bytes); }
 
+// The arguments are UTF-8 here already.
+bool utf8ToCp1251(const std::string& utf8, std::string* out) {
+    std::string offending;
+    return toCp1251(utf8, out, &offending);
+}
+
 }  // namespace ostrakan::cli

@@ -1,4 +1,4 @@
-#include "tools/profile/json_reader.h"
+#include "tools/json/json_reader.h"
 
 #include <cstdint>
 

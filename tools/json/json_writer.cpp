@@ -1,9 +1,9 @@
-#include "tools/cli/json.h"
+#include "tools/json/json_writer.h"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace ostrakan::cli {
+namespace ostrakan {
 
 namespace {
 
@@ -30,33 +30,42 @@ std::size_t utf8Length(std::string_view s, std::size_t i) {
 
 }  // namespace
 
+void JsonWriter::newLine(std::size_t depth) {
+    out_ += '\n';
+    for (std::size_t i = 0; i < depth; ++i)
+        if (open_[i].layout == Layout::Lines) out_ += "  ";
+}
+
 void JsonWriter::beforeValue() {
     if (afterKey_) {
         afterKey_ = false;
         return;
     }
-    if (!hasMember_.empty()) {
-        if (hasMember_.back()) out_ += ", ";
-        hasMember_.back() = true;
-    }
+    if (open_.empty()) return;
+    Open& o = open_.back();
+    if (o.hasMember) out_ += o.layout == Layout::Lines ? "," : ", ";
+    if (o.layout == Layout::Lines) newLine(open_.size());
+    o.hasMember = true;
 }
 
-JsonWriter& JsonWriter::open(char bracket) {
+JsonWriter& JsonWriter::open(char bracket, Layout layout) {
     beforeValue();
     out_ += bracket;
-    hasMember_.push_back(false);
+    open_.push_back({false, layout});
     return *this;
 }
 
 JsonWriter& JsonWriter::close(char bracket) {
+    const Open o = open_.back();
+    open_.pop_back();
+    if (o.layout == Layout::Lines && o.hasMember) newLine(open_.size());
     out_ += bracket;
-    hasMember_.pop_back();
     return *this;
 }
 
 JsonWriter& JsonWriter::key(std::string_view name) {
     beforeValue();
-    putString(name);
+    out_ += jsonQuoted(name);
     out_ += ": ";
     afterKey_ = true;
     return *this;
@@ -64,7 +73,7 @@ JsonWriter& JsonWriter::key(std::string_view name) {
 
 JsonWriter& JsonWriter::value(std::string_view utf8) {
     beforeValue();
-    putString(utf8);
+    out_ += jsonQuoted(utf8);
     return *this;
 }
 
@@ -80,47 +89,56 @@ JsonWriter& JsonWriter::value(long long n) {
     return *this;
 }
 
+JsonWriter& JsonWriter::fixed(double n, int decimals) {
+    beforeValue();
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, n);
+    out_ += text;
+    return *this;
+}
+
 JsonWriter& JsonWriter::null() {
     beforeValue();
     out_ += "null";
     return *this;
 }
 
-void JsonWriter::putString(std::string_view s) {
-    out_ += '"';
+std::string jsonQuoted(std::string_view s) {
+    std::string out = "\"";
     for (std::size_t i = 0; i < s.size();) {
         const char c = s[i];
         const std::size_t n = utf8Length(s, i);
         if (n == 0) {
-            out_ += "\\ufffd";
+            out += "\\ufffd";
             ++i;
             continue;
         }
         if (n > 1) {
-            out_.append(s.substr(i, n));
+            out.append(s.substr(i, n));
             i += n;
             continue;
         }
         ++i;
         switch (c) {
-        case '"': out_ += "\\\""; break;
-        case '\\': out_ += "\\\\"; break;
-        case '\n': out_ += "\\n"; break;
-        case '\r': out_ += "\\r"; break;
-        case '\t': out_ += "\\t"; break;
-        case '\b': out_ += "\\b"; break;
-        case '\f': out_ += "\\f"; break;
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
         default:
             if (static_cast<unsigned char>(c) < 0x20) {
                 char escaped[8];
                 std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-                out_ += escaped;
+                out += escaped;
             } else {
-                out_ += c;
+                out += c;
             }
         }
     }
-    out_ += '"';
+    out += '"';
+    return out;
 }
 
-}  // namespace ostrakan::cli
+}  // namespace ostrakan
