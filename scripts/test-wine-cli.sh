@@ -65,9 +65,9 @@ rm -rf "$work" && mkdir -p "$work"
 export LD_PRELOAD=$root/$out/pty_modem_lines.so
 cli=$root/build/mingw-x86_64/ostrakan-cli.exe
 
-# status, the stream to search (out or err), a text it must hold, then the
-# arguments, split at spaces as they are. Run in order: the reads after a write
-# see what it wrote.
+# status, where to look (out, err or a file the command wrote), a text it
+# must hold, then the arguments, split at spaces as they are. Run in order: the
+# reads after a write see what it wrote.
 cases=(
     "0|out|010|--port COM5 read period"
     '0|out|007|--port \\.\COM5 read address'
@@ -80,8 +80,8 @@ cases=(
     "0|out|Ok!|--port COM5 modem write --ip 203.0.113.5 --apn m2m.example --user Иван --password pw"
     "0|out|User: Иван|--port COM5 modem read"
     '0|out|"user": "Иван"|--json --port COM5 modem read'
-    "0|out|\"period\": \"120\"|--port COM5 dump -o profile.json"
-    "0|err|restore|--port COM5 restore profile.json"
+    '0|profile.json|"user": "Иван"|--port COM5 dump -o profile.json'
+    "0|err|the unit holds the profile|--port COM5 restore profile.json"
     "1|err|1 of 2 units|provision profile.json --ports COM5,COM6 --report report.json"
     "1|err|did not answer|--port COM6 read period"
     "2|err|is not a character of code page 1251|--port COM5 modem write --user 中"
@@ -99,11 +99,12 @@ for row in "${cases[@]}"; do
     read -r -a argv <<<"$args"
     status=0
     (cd "$work" && wine "$cli" "${argv[@]}" >"$root/$out/stdout" 2>"$root/$out/stderr") || status=$?
-    got=$(tr -d '\r' <"$out/std$stream")
+    case $stream in out|err) where=$out/std$stream ;; *) where=$work/$stream ;; esac
+    got=$(tr -d '\r' <"$where" 2>/dev/null || true)
     if [ "$status" -eq "$want" ] && [[ "$got" == *"$text"* ]]; then
         ok "$args: $want, $stream holds $text"
     else
-        fail "$args: exit $status (want $want), $stream: $(head -c 400 "$out/std$stream")"
+        fail "$args: exit $status (want $want), $stream: $(head -c 400 "$where" 2>/dev/null)"
         echo "   stderr: $(head -c 400 "$out/stderr")"
     fi
 done
