@@ -108,6 +108,17 @@ for row in "${cases[@]}"; do
         echo "   stderr: $(head -c 400 "$out/stderr")"
     fi
 done
+
+# Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) during a read the
+# silent unit never answers: the port is closed and the status is 130.
+(cd "$work" && exec wine "$cli" --port COM6 read period >"$root/$out/stdout" 2>"$root/$out/stderr") &
+reader=$!
+sleep 2
+kill -INT "$reader"
+status=0
+wait "$reader" || status=$?
+if [ "$status" -eq 130 ] && grep -q interrupted "$out/stderr"; then ok "Ctrl-C: exit 130, interrupted"
+else fail "Ctrl-C: exit $status, stderr: $(head -c 300 "$out/stderr")"; fi
 unset LD_PRELOAD
 
 echo "-- on the line and on disk"
