@@ -20,6 +20,7 @@ ostrakan_warnings(ostrakan_posix)
 # The simulated controller and modem, also served in-process by "ostrakan-cli --port sim".
 add_library(ostrakan_sim STATIC
     tools/sim/device_model.cpp
+    tools/sim/replay.cpp
     tools/sim/sim_options.cpp
     tools/sim/sim_server.cpp
 )

@@ -83,6 +83,9 @@ cases=(
     '0|profile.json|"user": "Иван"|--port COM5 dump -o profile.json'
     "0|err|the unit holds the profile|--port COM5 restore profile.json"
     "1|err|1 of 2 units|provision profile.json --ports COM5,COM6 --report report.json"
+    "0|session.trace|TX 0A 21 AA 4E 41 00|--trace-file session.trace --port COM5 read period"
+    "0|session.trace|# ostrakan-cli 1.1.0 trace, 9600 8N1|--trace-file session.trace --port COM5 read period"
+    "0|err|RX 0A 21 AA 40 07 0D 0A|--trace --port COM5 read address"
     "1|err|did not answer|--port COM6 read period"
     "2|err|is not a character of code page 1251|--port COM5 modem write --user 中"
     "2|err|Name is wrong.|--port COM999 read period"

@@ -59,9 +59,11 @@ std::string hex(const char* text) {
 struct TraceLine {
     std::string direction;
     std::string bytes;
+    long long ms = -1;  // a session trace's "+S.mmm" in ms; -1 in a plain trace
 };
 
-// "12:00:01.234 RX 0A 21 AA |.!.|" -> {RX, bytes}
+// "12:00:01.234 RX 0A 21 AA |.!.|" or "+1.234 RX ..." -> {RX, bytes, ms}; the
+// header lines of session traces are skipped.
 std::vector<TraceLine> parseTrace(const std::string& text) {
     std::vector<TraceLine> lines;
     std::istringstream in(text);
@@ -69,8 +71,9 @@ std::vector<TraceLine> parseTrace(const std::string& text) {
     while (std::getline(in, line)) {
         std::istringstream words(line);
         std::string time, dir, tok;
-        if (!(words >> time >> dir)) continue;
+        if (line[0] == '#' || !(words >> time >> dir)) continue;
         TraceLine t{dir, ""};
+        if (time[0] == '+') t.ms = std::stoll(time.substr(1, time.size() - 5)) * 1000 + std::stoll(time.substr(time.size() - 3));
         while (words >> tok && tok[0] != '|') t.bytes += static_cast<char>(std::stoi(tok, nullptr, 16));
         lines.push_back(t);
     }
@@ -98,13 +101,17 @@ protected:
     }
 
     // Starts the simulator on a new pseudo-terminal linked as <work>/com7, so that
-    // with OSTRAKAN_DEVICES=<work> the port COM7 reaches it.
-    void startSim(std::vector<std::string> extra = {}) { simPid = spawnSim(link, traceFile, extra, &ptyPath); }
+    // with OSTRAKAN_DEVICES=<work> the port COM7 reaches it (linked false: the
+    // extra options say where).
+    void startSim(std::vector<std::string> extra = {}, bool linked = true) {
+        simPid = spawnSim(linked ? link : std::string(), traceFile, extra, &ptyPath);
+    }
 
-    // A simulator linked as `simLink`, tracing to `trace`; returns its pid.
+    // A simulator linked as `simLink` (none when empty), tracing to `trace`; returns its pid.
     pid_t spawnSim(const std::string& simLink, const std::string& trace, std::vector<std::string> extra,
                    std::string* pty) {
-        std::vector<std::string> args = {OSTRAKAN_SIM_PATH, "--link", simLink, "--trace-file", trace};
+        std::vector<std::string> args = {OSTRAKAN_SIM_PATH, "--trace-file", trace};
+        if (!simLink.empty()) args.insert(args.end(), {"--link", simLink});
         args.insert(args.end(), extra.begin(), extra.end());
         int out[2];
         EXPECT_EQ(::pipe(out), 0);
@@ -239,6 +246,7 @@ protected:
     std::vector<pid_t> moreSims;  // spawnSim's, ended by TearDown
 };
 
+#define ASSERT_RESULT_OK(r) ASSERT_EQ((r).status, 0) << "stdout: " << (r).out << "\nstderr: " << (r).err
 #define EXPECT_RESULT(r, code) EXPECT_EQ((r).status, code) << "stdout: " << (r).out << "\nstderr: " << (r).err
 
 TEST_F(CliE2eTest, ReadPeriodSendsTheReadFrameAndPrintsThreeDigits) {
@@ -682,7 +690,7 @@ TEST_F(CliE2eTest, DumpRestoreDumpGivesTheSameProfile) {
 }
 
 TEST_F(CliE2eTest, AWriteTheUnitDropsIsExit4AndAnUnsavedModemIsExit1) {
-    startSim({"--ignore", "write:period"});
+    startSim({"--ignore-writes", "write:period"});
     { std::ofstream(work / "p.json") << R"({"format": "ostrakan-profile/1", "controller": {"period": "120", "address": "009"}})"; }
     Result r = cli({"-p", link, "restore", "p.json"});
     EXPECT_RESULT(r, 4);
@@ -783,6 +791,107 @@ TEST_F(CliE2eTest, ABadProfileIsRefusedBeforeAnythingIsSent) {
     }
     EXPECT_RESULT(cli({"-p", link, "restore", "missing.json"}), 2);
     EXPECT_TRUE(requests().empty());
+}
+
+TEST_F(CliE2eTest, SeveralUnitsAnswerOnTheirOwnLinksWithTheirOwnFaults) {
+    startSim({"--units", "3", "--link-dir", work.string(), "--silent", "2=*", "--ignore-writes", "3=write:period"},
+             false);
+    const struct {
+        const char* port;
+        std::vector<std::string> command;
+        int status;
+        const char* out;
+    } kSteps[] = {
+        {"COM2", {"read", "period"}, 1, ""},  // silent
+        {"COM1", {"write", "period", "120"}, 0, ""},
+        {"COM3", {"write", "period", "120"}, 0, ""},  // acknowledged, not kept
+        {"COM1", {"read", "period"}, 0, "120\n"},
+        {"COM3", {"read", "period"}, 0, "010\n"},
+    };
+    for (const auto& step : kSteps) {
+        std::vector<std::string> args = {"--port", step.port};
+        args.insert(args.end(), step.command.begin(), step.command.end());
+        const Result r = cli(args);
+        SCOPED_TRACE(std::string(step.port) + " " + step.command[0]);
+        EXPECT_RESULT(r, step.status);
+        EXPECT_EQ(r.out, step.out);
+    }
+    // Each unit traced its own line: what reached unit 3 is its write and its read.
+    const auto unit3 = parseTrace(slurp(traceFile + ".3"));
+    ASSERT_EQ(unit3.size(), 4u);
+    EXPECT_EQ(unit3[0].bytes, hex("0A 21 AA 30 41 54 44 50 32 31 32 30"));
+    EXPECT_EQ(parseTrace(slurp(traceFile + ".2")).size(), 1u);  // the read, unanswered
+    stopSim();
+    for (const char* name : {"com1", "com2", "com3"}) EXPECT_FALSE(fs::exists(fs::symlink_status(work / name))) << name;
+}
+
+TEST_F(CliE2eTest, PacedRepliesTakeTheLinesTimeAndStillArriveAsOneBurst) {
+    startSim({"--pace"});
+    const Result r = cli({"--port", link, "read", "channels"});
+    EXPECT_RESULT(r, 0);
+    std::string channels;  // the default unit's: the whole reply came as one burst
+    for (int n = 1; n <= 31; ++n)
+        channels += std::to_string(n) + (n == 1 ? " 1 0 0\n" : n == 2 ? " 1 1 0\n" : n == 17 ? " 0 1 0\n" : n == 31 ? " 0 0 1\n" : " 0 0 0\n");
+    EXPECT_EQ(r.out, channels);
+    std::vector<TraceLine> pieces;
+    for (const TraceLine& t : parseTrace(slurp(traceFile)))
+        if (t.direction == "TX") pieces.push_back(t);
+    ASSERT_GE(pieces.size(), 2u);
+    std::string reply;
+    for (const TraceLine& t : pieces) reply += t.bytes;
+    EXPECT_EQ(reply.size(), 37u);
+    // 36 byte times of 1.04 ms between the first byte and the last, less 1 ms for
+    // the stamps' rounding. Only a lower bound: a busy machine only spreads it more.
+    EXPECT_GE(pieces.back().ms - pieces.front().ms, 36) << slurp(traceFile);
+}
+
+TEST_F(CliE2eTest, ARecordedSessionReplaysToTheSameOutput) {
+    // A dump would record the whole unit in one run; until there is one, the reads.
+    const std::vector<std::vector<std::string>> kReads = {{"read", "period"}, {"read", "channels"}, {"modem", "read"}};
+    startSim({"--blank"});
+    ASSERT_RESULT_OK(cli({"--port", link, "write", "period", "077"}));
+    const std::string recording = (work / "session.trace").string();
+    std::vector<std::string> outputs;
+    for (const auto& read : kReads) {
+        std::vector<std::string> args = {"--port", link, "--trace-file", recording};
+        args.insert(args.end(), read.begin(), read.end());
+        const Result r = cli(args);
+        outputs.push_back(std::to_string(r.status) + r.out + r.err);
+    }
+    EXPECT_EQ(outputs[0], "0077\n");
+    stopSim();
+
+    startSim({"--replay", recording});
+    for (std::size_t i = 0; i < kReads.size(); ++i) {
+        std::vector<std::string> args = {"--port", link};
+        args.insert(args.end(), kReads[i].begin(), kReads[i].end());
+        const Result r = cli(args);
+        EXPECT_EQ(std::to_string(r.status) + r.out + r.err, outputs[i]) << kReads[i][0];
+    }
+    // A request the recording does not hold gets no answer.
+    EXPECT_RESULT(cli({"--port", link, "read", "address"}), 1);
+}
+
+TEST_F(CliE2eTest, ACustomersTraceReplaysToItsKnownOutput) {
+    startSim({"--replay", OSTRAKAN_E2E_DATA "/customer-session.trace"});
+    std::string channels;
+    for (int n = 1; n <= 31; ++n)
+        channels += std::to_string(n) + (n == 1 || n == 30 ? " 1 0 0\n" : n == 5 ? " 0 1 1\n" : " 0 0 0\n");
+    const struct {
+        std::vector<std::string> command;
+        std::string out;
+    } kCases[] = {
+        {{"read", "period"}, "120\n"},
+        {{"read", "channels"}, channels},
+        {{"modem", "read"}, "IP Address: 198.51.100.23\nAPN: m2m.customer\nUser: unit23\n"},
+    };
+    for (const auto& c : kCases) {
+        std::vector<std::string> args = {"--port", "COM7"};
+        args.insert(args.end(), c.command.begin(), c.command.end());
+        const Result r = cli(args);
+        EXPECT_RESULT(r, 0);
+        EXPECT_EQ(r.out, c.out);
+    }
 }
 
 }  // namespace

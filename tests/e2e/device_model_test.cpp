@@ -2,13 +2,16 @@
 // every modem answer is one the program's reply classifier recognises.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "app/reply_classifier.h"
 #include "app/reply_flags.h"
 #include "modem/commands.h"
 #include "tools/sim/device_model.h"
+#include "tools/sim/replay.h"
 #include "tools/sim/sim_options.h"
 
 namespace ostrakan::sim {
@@ -287,6 +290,82 @@ TEST(SimOptionsTest, ParsesFaultsWithNumbersFromTheEnd) {
     EXPECT_FALSE(parseSimOptions(3, const_cast<char**>(bad), 1, &o2, &error));
     const char* unknown[] = {"ostrakan-sim", "--frobnicate"};
     EXPECT_FALSE(parseSimOptions(2, const_cast<char**>(unknown), 1, &o2, &error));
+}
+
+TEST(SimOptionsTest, AUnitPrefixScopesAFaultToThatUnit) {
+    const char* argv[] = {"ostrakan-sim", "--silent", "2=*", "--units", "3", "--ignore-writes", "write:period",
+                          "--delay", "3=AT^SISS=0,x:50"};
+    SimOptions o;
+    std::string error;
+    ASSERT_TRUE(parseSimOptions(9, const_cast<char**>(argv), 1, &o, &error)) << error;
+    ASSERT_EQ(o.faults.size(), 3u);
+    EXPECT_EQ(o.faults[0].unit, 2);
+    EXPECT_EQ(o.faults[0].match, "*");
+    EXPECT_EQ(o.faults[1].kind, FaultKind::IgnoreWrites);
+    EXPECT_EQ(o.faults[1].unit, 0);
+    EXPECT_EQ(o.faults[2].match, "AT^SISS=0,x");  // a '=' inside MATCH is MATCH's
+    EXPECT_EQ(o.faults[2].a, 50);
+    const std::size_t expected[] = {1, 2, 2};
+    for (int unit = 1; unit <= 3; ++unit) EXPECT_EQ(faultsOfUnit(o.faults, unit).size(), expected[unit - 1]);
+
+    const std::vector<std::vector<const char*>> refused = {
+        {"ostrakan-sim", "--units", "3", "--silent", "4=*"},
+        {"ostrakan-sim", "--silent", "2=*"},  // one unit only
+        {"ostrakan-sim", "--units", "2", "--silent", "2="},
+        {"ostrakan-sim", "--units", "2", "--link", "/tmp/x"},
+        {"ostrakan-sim", "--units", "0"},
+    };
+    for (const auto& args : refused) {
+        SimOptions bad;
+        EXPECT_FALSE(parseSimOptions(static_cast<int>(args.size()), const_cast<char**>(args.data()), 1, &bad, &error))
+            << args[args.size() - 1];
+    }
+}
+
+TEST(ReplayTest, ExchangesFromBothRecordersWithTheRecordingSidesDelayTakenOff) {
+    const std::string path = ::testing::TempDir() + "replay-test.trace";
+    std::ofstream(path) << "# ostrakan-cli 1.1.0 trace, 9600 8N1, started 2026-12-07T12:00:00Z\n"
+                           "+0.100 TX 41 54 0D 0A |AT..|\n"
+                           "+0.350 RX 0D 0A 4F 4B 0D 0A |..OK..|\n"
+                           "+0.900 RX 0D 0A |..|\n"
+                           "+1.000 TX 41 54 0D 0A |AT..|\n"
+                           "+1.100 TX 2B 2B 2B |+++|\n"
+                           "# ostrakan-sim 1.1.0 trace, 9600 8N1, started 2026-12-07T12:00:05Z\n"
+                           "+0.010 TX 0D |.|\n"          // before any request: nothing to answer
+                           "+0.500 RX 41 54 0D 0A |AT..|\n"
+                           "+0.540 TX 0D 0A |..|\n";
+    std::vector<RecordedExchange> e;
+    std::string error;
+    ASSERT_TRUE(loadRecording(path, &e, &error)) << error;
+    ASSERT_EQ(e.size(), 4u);
+    EXPECT_EQ(e[0].request, "AT\r\n");
+    ASSERT_EQ(e[0].replies.size(), 2u);
+    EXPECT_EQ(e[0].replies[0].delayMs, 30);  // 250 less the program's 200 ms gap and our 20 ms
+    EXPECT_EQ(e[0].replies[0].bytes, "\r\nOK\r\n");
+    EXPECT_EQ(e[0].replies[1].delayMs, 580);
+    EXPECT_TRUE(e[1].replies.empty());
+    EXPECT_TRUE(e[2].replies.empty());
+    ASSERT_EQ(e[3].replies.size(), 1u);
+    EXPECT_EQ(e[3].replies[0].delayMs, 40);  // the simulator's own times are taken as they are
+    // The same request again gets the next recorded answer; one not recorded none.
+    EXPECT_EQ(takeExchange(e, "AT\r\n"), &e[0]);
+    EXPECT_EQ(takeExchange(e, "AT\r\n"), &e[1]);
+    EXPECT_EQ(takeExchange(e, "AT\r\n"), &e[3]);
+    EXPECT_EQ(takeExchange(e, "AT\r\n"), nullptr);
+    EXPECT_EQ(takeExchange(e, "ATE0\r\n"), nullptr);
+
+    const char* const kBad[] = {
+        "+0.100 TX 41\n",                                // no header
+        "# some other tool\n+0.100 TX 41\n",
+        "# ostrakan-cli 1.1.0 trace\n12:00:00.100 TX 41\n",  // a plain trace
+        "# ostrakan-cli 1.1.0 trace\n+0.100 TX 4G\n",
+    };
+    for (const char* text : kBad) {
+        std::ofstream(path) << text;
+        std::vector<RecordedExchange> none;
+        EXPECT_FALSE(loadRecording(path, &none, &error)) << text;
+    }
+    std::remove(path.c_str());
 }
 
 }  // namespace

@@ -395,6 +395,30 @@ TEST(TraceTest, OneLinePerBurstWithHexAndText) {
     EXPECT_EQ(got.substr(15 + 3 * 700, 3), " |.");
 }
 
+TEST(TraceTest, ASessionTraceNamesItsRecorderAndTimesLinesFromItsStart) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_TRUE(beginSessionTrace(fds[1], "ostrakan-test 9.9"));
+    const std::uint8_t frame[] = {0x0A, 0x21, 0xAA};
+    writeTrace(fds[1], "TX", frame, sizeof frame);
+    endSessionTrace(fds[1]);
+    writeTrace(fds[1], "RX", frame, 1);  // a plain line again
+    ::close(fds[1]);
+    std::string got;
+    char buf[1024];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    const std::string header = "# ostrakan-test 9.9 trace, 9600 8N1, started 20";
+    ASSERT_EQ(got.substr(0, header.size()), header) << got;
+    const std::size_t line = got.find("Z\n");
+    ASSERT_NE(line, std::string::npos) << got;
+    // Well under a second passed: "+0.0NN TX ...".
+    EXPECT_EQ(got.substr(line + 2, 4), "+0.0") << got;
+    EXPECT_EQ(got.substr(line + 8, 19), " TX 0A 21 AA |.!.|\n") << got;
+    EXPECT_EQ(got[line + 8 + 19 + 2], ':') << got;  // "HH:MM:..."
+}
+
 }  // namespace
 }  // namespace ostrakan
 

@@ -1,6 +1,5 @@
 #include "tools/cli/cli.h"
 
-
 #include <CLI/CLI.hpp>
 
 #include <atomic>
@@ -24,6 +23,7 @@
 #include "modem/commands.h"
 #include "resources/resource.h"
 #include "serial/port_name.h"
+#include "serial/unix/trace.h"
 #include "tools/json/json_writer.h"
 #include "tools/profile/profile.h"
 #include "tools/cli/platform.h"
@@ -922,6 +922,7 @@ int provision(const Plan& plan, const std::vector<std::string>& ports, const std
 struct Parsed {
     std::string port = "COM1";
     bool trace = false;
+    std::string traceFile;              // --trace-file: a session trace appended here
     std::string what;                   // read/write: period, ..., channels
     std::vector<std::string> values;    // write: the value or the channel boxes
     std::string entries[4];             // modem write, as typed
@@ -949,7 +950,12 @@ int run(int argc, char** argv) {
                    "a COM name (COM1..COM256), a device path, or \"sim\" for the built-in simulated device")
         ->envname("OSTRAKAN_PORT")
         ->capture_default_str();
-    app.add_flag("--trace", p.trace, "every hand-off (TX) and every burst (RX) on stderr");
+    CLI::Option* trace = app.add_flag("--trace", p.trace, "every hand-off (TX) and every burst (RX) on stderr");
+    app.add_option("--trace-file", p.traceFile,
+                   "append a session trace (timed hand-offs and bursts, replayable by ostrakan-sim --replay) "
+                   "to FILE; it holds what was sent, the modem password too")
+        ->type_name("FILE")
+        ->excludes(trace);
     app.add_flag("--json", gJson, "reads, \"modem read\" and \"ports\" print one JSON document");
     app.footer("Exit status: 0 done, 1 no answer in time, modem Error!/Empty0/Empty9/NoSave, or a\n"
                "provisioned unit failed, 2 bad usage or refused input (a bad profile), 3 port not opened\n"
@@ -1069,6 +1075,13 @@ int run(int argc, char** argv) {
     Session& s = *session;
     s.core.startUp();
     if (p.trace) s.line.setTrace(kStandardError);
+    if (!p.traceFile.empty()) {
+        std::string why;
+        const int fd = openTraceFile(p.traceFile, &why);
+        if (fd < 0) return refuse("cannot open " + p.traceFile + ": " + why);
+        beginSessionTrace(fd, "ostrakan-cli " OSTRAKAN_VERSION);
+        s.line.setTrace(fd);  // closed by the system at exit, after the port
+    }
 
     std::unique_ptr<BuiltInSimulator> sim;
     std::string why;

@@ -66,6 +66,10 @@ std::string portName(const std::string& typed);
 // a COM name, which goes through the window's open command and its name check.
 bool opensAsDevice(const std::string& name);
 
+// A session trace file opened for appending (created for its owner only where
+// the system has modes); its descriptor, or -1 with *why set.
+int openTraceFile(const std::string& path, std::string* why);
+
 // Why the port did not open, in words the user can act on.
 std::string openFailure(const PortLine& line);
 

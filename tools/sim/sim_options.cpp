@@ -6,12 +6,20 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "serial/unix/trace.h"
 #include "version.h"
 
 namespace ostrakan::sim {
 
 bool faultMatches(const Fault& fault, const std::string& name) {
     return fault.match == "*" || name.compare(0, fault.match.size(), fault.match) == 0;
+}
+
+std::vector<Fault> faultsOfUnit(const std::vector<Fault>& faults, int unit) {
+    std::vector<Fault> mine;
+    for (const Fault& f : faults)
+        if (f.unit == 0 || f.unit == unit) mine.push_back(f);
+    return mine;
 }
 
 Transmission planTransmission(const std::vector<Fault>& faults, const std::string& name,
@@ -34,11 +42,11 @@ Transmission planTransmission(const std::vector<Fault>& faults, const std::strin
         case FaultKind::Truncate:
             if (t.bytes.size() > static_cast<std::size_t>(f.a)) t.bytes.resize(static_cast<std::size_t>(f.a));
             break;
-        case FaultKind::Ignore: break;  // the server answers from a copy of the model
         case FaultKind::Long:
             if (!t.bytes.empty() && t.bytes.size() < static_cast<std::size_t>(f.a))
                 t.bytes.append(static_cast<std::size_t>(f.a) - t.bytes.size(), '~');
             break;
+        case FaultKind::IgnoreWrites: break;  // the server keeps the model as it was
         }
     }
     return t;
@@ -83,19 +91,34 @@ bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std:
         {"--garble", FaultKind::Garble, 0, "flip bit 5 of every byte at an odd offset"},
         {"--truncate", FaultKind::Truncate, 1, "MATCH:N  send only the first N bytes"},
         {"--long", FaultKind::Long, 1, "MATCH:N  pad the answer with '~' to N bytes, in one burst"},
-        {"--ignore", FaultKind::Ignore, 0, "answer as usual but keep the state (a write the unit drops)"},
+        {"--ignore-writes", FaultKind::IgnoreWrites, 0, "answer as usual but keep nothing (e.g. write:period)"},
     };
     constexpr std::size_t kFaultKinds = sizeof kFaults / sizeof kFaults[0];
 
     CLI::App app("Serves the simulated controller and modem on a new pseudo-terminal (its path is\n"
                  "printed on the first line of stdout) or on an existing serial device, until killed.\n"
                  "Faults repeat and apply in the order given; MATCH is a request name such as\n"
-                 "read:period, write:channels, ATE0, AT^SIPS=service,load,0, a prefix of one, or *.",
+                 "read:period, write:channels, ATE0, AT^SIPS=service,load,0, a prefix of one, or *;\n"
+                 "U=MATCH (U a unit number, e.g. --silent 2=*) limits the fault to unit U of --units.",
                  "ostrakan-sim");
     app.set_version_flag("--version", "ostrakan-sim " OSTRAKAN_VERSION);
     CLI::Option* link = app.add_option("--link", options->link, "also make PATH a symbolic link to the pseudo-terminal");
     CLI::Option* device = app.add_option("--device", options->device, "serve this serial device (raw, 9600 8N1)");
     link->excludes(device);
+    CLI::Option* units = app.add_option("--units", options->units,
+                                        "serve N independent units, each on a pseudo-terminal of its own")
+                             ->type_name("N")
+                             ->check(CLI::Range(1, kMaxSessionTraces - 1));
+    CLI::Option* linkDir =
+        app.add_option("--link-dir", options->linkDir, "link unit K as DIR/comK (COMK with OSTRAKAN_DEVICES=DIR)")
+            ->type_name("DIR");
+    units->excludes(device);
+    linkDir->excludes(device)->excludes(link);
+    app.add_flag("--pace", options->pace, "send answers at 9600 baud, 1.04 ms a byte, instead of all at once");
+    app.add_option("--replay", options->replay,
+                   "answer each request as the session trace in FILE recorded (ostrakan-cli --trace-file)")
+        ->type_name("FILE")
+        ->check(CLI::ExistingFile);
     app.add_flag("--trace", options->trace, "trace the exchanges to stderr");
     app.add_option("--trace-file", options->traceFile, "append the trace to PATH");
     app.add_flag("--blank", options->blank, "a unit that was never configured");
@@ -127,6 +150,11 @@ bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std:
         return false;
     }
 
+    if (options->units > 1 && !options->link.empty()) {
+        *error = "--link names one unit's link; give several units --link-dir DIR";
+        return false;
+    }
+
     // Every fault in the order given, whatever its kind.
     std::size_t taken[kFaultKinds] = {};
     for (const CLI::Option* o : app.parse_order()) {
@@ -134,8 +162,26 @@ bool parseSimOptions(int argc, char** argv, int first, SimOptions* options, std:
         while (k < kFaultKinds && faultOptions[k] != o) ++k;
         if (k == kFaultKinds || taken[k] >= values[k].size()) continue;
         const std::string& argument = values[k][taken[k]++];
-        Fault fault{kFaults[k].kind, argument, 0, 0};
-        if (kFaults[k].numbers > 0 && !splitNumbers(argument, kFaults[k].numbers, &fault)) {
+        // "U=MATCH": no request name starts with a digit, so a leading number and
+        // '=' can only be a unit.
+        std::string match = argument;
+        int unit = 0;
+        const std::size_t digits = argument.find_first_not_of("0123456789");
+        if (digits > 0 && digits != std::string::npos && digits <= 4 && argument[digits] == '=') {
+            unit = std::atoi(argument.c_str());
+            match = argument.substr(digits + 1);
+            if (unit < 1 || unit > options->units) {
+                *error = std::string(kFaults[k].flag) + ": there is no unit " + std::to_string(unit) + " (--units " +
+                         std::to_string(options->units) + ")";
+                return false;
+            }
+        }
+        Fault fault{kFaults[k].kind, match, 0, 0, unit};
+        if (match.empty()) {
+            *error = std::string(kFaults[k].flag) + ": no MATCH in \"" + argument + "\"";
+            return false;
+        }
+        if (kFaults[k].numbers > 0 && !splitNumbers(match, kFaults[k].numbers, &fault)) {
             *error = std::string(kFaults[k].flag) + ": cannot read \"" + argument + "\"";
             return false;
         }

@@ -1,6 +1,6 @@
 // The simulator's command line: where to serve, what to trace, which faults to
 // play. Faults select requests by name (DeviceModel::nameOf): the exact name, a
-// prefix of it, or "*" for every request.
+// prefix of it, or "*" for every request; "U=MATCH" limits a fault to unit U.
 #pragma once
 
 #include <string>
@@ -18,7 +18,7 @@ enum class FaultKind {
     Garble,    // --garble MATCH: every byte at an odd offset XOR 0x20
     Truncate,  // --truncate MATCH:N: only the first N bytes
     Long,      // --long MATCH:N: the answer padded with '~' to N bytes, one burst
-    Ignore,    // --ignore MATCH: answered as usual, but the device keeps its state
+    IgnoreWrites,  // --ignore-writes MATCH: answered as usual, but nothing is kept
 };
 
 struct Fault {
@@ -26,7 +26,11 @@ struct Fault {
     std::string match;
     int a = 0;  // MS, SIZE or N
     int b = 0;  // GAP
+    int unit = 0;  // 1..N: only that unit of --units N; 0: every unit
 };
+
+// The faults that apply to unit `unit` (1-based).
+std::vector<Fault> faultsOfUnit(const std::vector<Fault>& faults, int unit);
 
 bool faultMatches(const Fault& fault, const std::string& name);
 
@@ -50,6 +54,10 @@ struct SimOptions {
     bool blank = false;      // --blank: a unit that was never configured
     bool echo = false;       // --echo: the modem starts with command echo on
     int hangUpAfter = -1;    // --hang-up-after N: answer N requests, then close the line
+    int units = 1;           // --units N: independent units, each on its own pseudo-terminal
+    std::string linkDir;     // --link-dir DIR: unit K linked as DIR/comK
+    bool pace = false;       // --pace: answers go out at the line's speed, 9600 baud
+    std::string replay;      // --replay FILE: answer as the session trace in FILE recorded
     std::vector<Fault> faults;
 };
 

@@ -8,6 +8,7 @@
 
 #include "serial/unix/pseudo_terminal.h"
 #include "tools/sim/device_model.h"
+#include "tools/sim/replay.h"
 #include "tools/sim/sim_options.h"
 
 namespace ostrakan::sim {
@@ -15,6 +16,9 @@ namespace ostrakan::sim {
 // A request ends when the line has been quiet this long; the program's requests
 // are one write each and at least a tick (54 ms) apart.
 constexpr int kRequestQuietMs = 20;
+
+// One byte on a 9600-baud 8N1 line: ten bits.
+constexpr long long kByteNanos = 10 * 1000000000LL / 9600;
 
 // Why serve() returned.
 enum class ServeEnd {
@@ -36,18 +40,32 @@ public:
     // Unplugged without an answer (-1: never).
     void setHangUpAfter(int requests) { hangUpAfter_ = requests; }
 
+    // Every answer goes out at the line's speed, a byte each 1.04 ms.
+    void setPace(bool pace) { pace_ = pace; }
+
+    // Answers from this recording instead of the model (see replay.h).
+    void setReplay(std::vector<RecordedExchange> exchanges) {
+        replay_ = std::move(exchanges);
+        replaying_ = true;
+    }
+
     ServeEnd serve(int fd, int stopFd);
 
     // Answers one received burst: the requests in it, one after the other.
     void handleBurst(int fd, int stopFd, const std::string& burst);
 
 private:
-    void send(int fd, int stopFd, const std::string& bytes);
+    // False when stopFd became readable first.
+    bool send(int fd, int stopFd, const std::string& bytes);
+    void replayBurst(int fd, int stopFd, const std::string& burst);
 
     DeviceModel& model_;
     std::vector<Fault> faults_;
     int traceFd_;
     int hangUpAfter_ = -1;
+    bool pace_ = false;
+    bool replaying_ = false;
+    std::vector<RecordedExchange> replay_;
     int answered_ = 0;
     bool unplugged_ = false;
 };

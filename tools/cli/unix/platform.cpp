@@ -1,5 +1,6 @@
 #include "tools/cli/platform.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "serial/unix/port_map.h"
@@ -124,6 +126,12 @@ void restrictNewFiles() { ::umask(077); }
 std::string portName(const std::string& typed) { return typed; }
 
 bool opensAsDevice(const std::string& name) { return isDevicePath(name.c_str()); }
+
+int openTraceFile(const std::string& path, std::string* why) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) *why = std::strerror(errno);
+    return fd;
+}
 
 std::string openFailure(const PortLine& line) {
     const std::string device = line.lastDevice();

@@ -2,8 +2,14 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <cstdarg>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "tools/cli/cli.h"
@@ -144,6 +150,13 @@ void restrictNewFiles() {}  // a new file takes its folder's permissions
 std::string portName(const std::string& typed) { return comNameOf(typed); }
 
 bool opensAsDevice(const std::string&) { return false; }
+
+int openTraceFile(const std::string& path, std::string* why) {
+    const std::wstring wide = widen(path.c_str(), static_cast<int>(path.size()));
+    const int fd = _wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) *why = std::strerror(errno);
+    return fd;
+}
 
 std::string openFailure(const PortLine& line) {
     const std::string port = line.lastDevice();
