@@ -15,15 +15,22 @@ set(CPACK_SOURCE_GENERATOR "")
 
 if(WIN32)
     install(TARGETS ostrakan RUNTIME DESTINATION .)
+    if(TARGET ostrakan-cli)
+        install(TARGETS ostrakan-cli RUNTIME DESTINATION .)
+    endif()
 
-    # The user guide as a text file any Notepad reads: UTF-8 with a byte-order
-    # mark (older Notepads take text without one as the ANSI code page) and CRLF.
-    file(READ ${PROJECT_SOURCE_DIR}/docs/windows.md guide)
+    # The guides as text files any Notepad reads: UTF-8 with a byte-order mark
+    # (older Notepads take text without one as the ANSI code page) and CRLF.
     string(ASCII 239 187 191 utf8_bom)
-    file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/user-guide.txt
-         CONTENT "${utf8_bom}${guide}" @ONLY NEWLINE_STYLE CRLF)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/windows.md)
-    install(FILES ${PROJECT_BINARY_DIR}/user-guide.txt DESTINATION .)
+    foreach(guide_pair "windows.md;user-guide.txt" "cli-and-simulator.md;cli-guide.txt")
+        list(GET guide_pair 0 source)
+        list(GET guide_pair 1 target)
+        file(READ ${PROJECT_SOURCE_DIR}/docs/${source} guide)
+        file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/${target}
+             CONTENT "${utf8_bom}${guide}" @ONLY NEWLINE_STYLE CRLF)
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/${source})
+        install(FILES ${PROJECT_BINARY_DIR}/${target} DESTINATION .)
+    endforeach()
 
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         set(windows_bits win64)

@@ -32,24 +32,10 @@ add_executable(ostrakan-sim tools/sim/main.cpp)
 target_link_libraries(ostrakan-sim PRIVATE ostrakan_sim)
 ostrakan_warnings(ostrakan-sim)
 
-# JSON for the tools: one writer (with the one escaping function) and one strict reader.
-add_library(ostrakan_json STATIC
-    tools/json/json_reader.cpp
-    tools/json/json_writer.cpp
-)
-target_include_directories(ostrakan_json PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-ostrakan_warnings(ostrakan_json)
-
-# Whole-unit profiles: the JSON format the command-line tool dumps and restores.
-add_library(ostrakan_profile STATIC
-    tools/profile/profile.cpp
-)
-target_link_libraries(ostrakan_profile PUBLIC ostrakan_core ostrakan_json)
-ostrakan_warnings(ostrakan_profile)
-
 add_library(ostrakan_cli STATIC
     tools/cli/cli.cpp
-    tools/cli/text_encoding.cpp
+    tools/cli/unix/platform.cpp
+    tools/cli/unix/text_encoding.cpp
 )
 target_link_libraries(ostrakan_cli PUBLIC ostrakan_posix ostrakan_sim ostrakan_profile ostrakan_json)
 ostrakan_warnings(ostrakan_cli)

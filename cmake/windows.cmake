@@ -11,6 +11,7 @@ add_executable(ostrakan WIN32
     app/windows/text1251.cpp
     app/windows/win32_window.cpp
     modem/windows/panel_captions.cpp
+    serial/windows/trace.cpp
     serial/windows/win32_line.cpp
     resources/ostrakan.rc
     resources/version.rc
@@ -37,4 +38,36 @@ if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine/driver.cpp)
     target_link_libraries(ostrakan_wine_driver PRIVATE user32 gdi32 kernel32)
     target_link_options(ostrakan_wine_driver PRIVATE ${OSTRAKAN_STATIC_LINK})
     ostrakan_warnings(ostrakan_wine_driver)
+endif()
+
+# ostrakan-cli.exe: the command-line tool on the Win32 back end, a console
+# program, static like ostrakan.exe. Its options are CLI11's, which is header
+# only: Debian installs it in /usr/include beside glibc's headers, which a
+# cross build must never see, so a folder of our own holds a link to CLI/ alone.
+find_path(OSTRAKAN_CLI11_ROOT CLI/CLI.hpp PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(OSTRAKAN_CLI11_ROOT)
+    set(cli11_include ${PROJECT_BINARY_DIR}/cli11-include)
+    file(MAKE_DIRECTORY ${cli11_include})
+    file(CREATE_LINK ${OSTRAKAN_CLI11_ROOT}/CLI ${cli11_include}/CLI SYMBOLIC)
+    add_library(ostrakan_cli11 INTERFACE)
+    target_include_directories(ostrakan_cli11 SYSTEM INTERFACE ${cli11_include})
+
+    add_executable(ostrakan-cli
+        app/windows/host_loop.cpp
+        serial/windows/port_list.cpp
+    serial/windows/trace.cpp
+        serial/windows/win32_line.cpp
+        tools/cli/cli.cpp
+        tools/cli/windows/main.cpp
+        tools/cli/windows/platform.cpp
+        tools/cli/windows/text_encoding.cpp
+    )
+    target_link_libraries(ostrakan-cli PRIVATE ostrakan_profile ostrakan_json ostrakan_cli11 user32 kernel32 advapi32)
+    # wmain: the arguments as UTF-16, from msvcrt's start-up code.
+    target_link_options(ostrakan-cli PRIVATE ${OSTRAKAN_STATIC_LINK} -municode)
+    target_compile_definitions(ostrakan-cli PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+    ostrakan_warnings(ostrakan-cli)
+    set_target_properties(ostrakan-cli PROPERTIES SUFFIX .exe)
+else()
+    message(WARNING "CLI11 (libcli11-dev) not found: ostrakan-cli.exe is not built")
 endif()

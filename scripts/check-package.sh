@@ -73,14 +73,18 @@ for bits in 32 64; do
     esac
     name=ostrakan-$version-win$bits
     zip=dist/$name.zip
-    same "$zip: paths" "$name/ostrakan.exe
+    same "$zip: paths" "$name/cli-guide.txt
+$name/ostrakan-cli.exe
+$name/ostrakan.exe
 $name/user-guide.txt" "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
     unzip -q -o "$zip" -d "$work"
-    if "$tools-objdump" -f "$work/$name/ostrakan.exe" | grep -q "file format $format"; then
-        ok "$zip: ostrakan.exe is $format"
-    else
-        fail "$zip: ostrakan.exe is not $format"
-    fi
+    for exe in ostrakan.exe ostrakan-cli.exe; do
+        if "$tools-objdump" -f "$work/$name/$exe" | grep -q "file format $format"; then
+            ok "$zip: $exe is $format"
+        else
+            fail "$zip: $exe is not $format"
+        fi
+    done
     IFS=. read -r major minor patch <<<"$version"
     same "$zip: ostrakan.exe's version block" \
 " FILEVERSION $major, $minor, $patch, 0
@@ -91,14 +95,16 @@ $name/user-guide.txt" "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
         "$("$tools-windres" -i "$work/$name/ostrakan.exe" -O rc |
            grep -E '^ (FILE|PRODUCT)VERSION |VALUE "(FileVersion|ProductName|ProductVersion)"')"
     # The guide is docs/windows.md for Notepad: a UTF-8 byte-order mark and CRLF.
-    guide=$work/$name/user-guide.txt
-    if [ "$(head -c 3 "$guide" | od -An -tx1 | xargs)" = "ef bb bf" ] &&
-       [ "$(grep -c $'\r$' "$guide")" = "$(wc -l <"$guide")" ] &&
-       tail -c +4 "$guide" | tr -d '\r' | cmp -s - docs/windows.md; then
-        ok "$zip: user-guide.txt is docs/windows.md with a BOM and CRLF"
-    else
-        fail "$zip: user-guide.txt is not docs/windows.md with a BOM and CRLF"
-    fi
+    for pair in user-guide.txt:windows.md cli-guide.txt:cli-and-simulator.md; do
+        guide=$work/$name/${pair%%:*}
+        if [ "$(head -c 3 "$guide" | od -An -tx1 | xargs)" = "ef bb bf" ] &&
+           [ "$(grep -c $'\r$' "$guide")" = "$(wc -l <"$guide")" ] &&
+           tail -c +4 "$guide" | tr -d '\r' | cmp -s - "docs/${pair#*:}"; then
+            ok "$zip: ${pair%%:*} is docs/${pair#*:} with a BOM and CRLF"
+        else
+            fail "$zip: ${pair%%:*} is not docs/${pair#*:} with a BOM and CRLF"
+        fi
+    done
 done
 
 echo "-- installing the .deb"

@@ -2,8 +2,9 @@
 # Builds the release artefacts into dist/:
 #   ostrakan_<version>_amd64.deb      ostrakan-cli, ostrakan-sim, man pages,
 #                                     bash completion, docs (a Release build)
-#   ostrakan-<version>-win32.zip      ostrakan.exe (i686) and the user guide
-#   ostrakan-<version>-win64.zip      ostrakan.exe (x86_64) and the user guide
+#   ostrakan-<version>-win32.zip      ostrakan.exe, ostrakan-cli.exe (i686), the user
+#                                     guide and the CLI guide
+#   ostrakan-<version>-win64.zip      the same for x86_64
 # The version is CMake's project version. What goes into each is set in
 # cmake/packaging.cmake; scripts/check-package.sh checks the result.
 # Installs what is missing first (Debian, as root).

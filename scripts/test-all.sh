@@ -39,6 +39,8 @@ if [ -f scripts/test-wine.sh ]; then
     echo "== Windows program under Wine"
     bash scripts/test-wine.sh
 fi
+echo "== ostrakan-cli.exe under Wine"
+bash scripts/test-wine-cli.sh
 # The release artefacts: built into dist/, their contents checked, the .deb
 # installed, tried and removed.
 echo "== release packages"

@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "app/clock.h"
+#include "serial/unix/trace.h"
 
 namespace ostrakan {
 
@@ -53,26 +54,28 @@ int Win32Line::open(const char* name) {
 
     char path[16] = "\\\\.\\";
     std::strncat(path, name, sizeof path - std::strlen(path) - 1);
+    std::strncpy(name_, name, sizeof name_ - 1);
+    openError_ = 0;
     HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
-    if (port == INVALID_HANDLE_VALUE) return kPortOpenFailed;
+    if (port == INVALID_HANDLE_VALUE) {
+        openError_ = GetLastError();
+        return kPortOpenFailed;
+    }
+    // The failed call's code, before CloseHandle can change it.
+    const auto fail = [&](int code) {
+        openError_ = GetLastError();
+        CloseHandle(port);
+        return code;
+    };
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(port, &dcb)) {
-        CloseHandle(port);
-        return kPortGetStateFailed;
-    }
+    if (!GetCommState(port, &dcb)) return fail(kPortGetStateFailed);
     applyLineSettings(dcb);
-    if (!SetCommState(port, &dcb)) {
-        CloseHandle(port);
-        return kPortSetStateFailed;
-    }
+    if (!SetCommState(port, &dcb)) return fail(kPortSetStateFailed);
     COMMTIMEOUTS timeouts = lineTimeouts();
-    if (!SetCommTimeouts(port, &timeouts)) {
-        CloseHandle(port);
-        return kPortTimeoutsFailed;
-    }
+    if (!SetCommTimeouts(port, &timeouts)) return fail(kPortTimeoutsFailed);
     SetupComm(port, kQueueSize, kQueueSize);
     PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR);
 
@@ -137,6 +140,7 @@ void Win32Line::handOff() {
     // While the port is closed there is no writer: the bytes wait in the buffer.
     if (!isOpen() || !send_) return;
     PurgeComm(port_, PURGE_TXCLEAR);
+    written_.store(false, std::memory_order_release);
     SetEvent(send_);
 }
 
@@ -164,7 +168,10 @@ void Win32Line::lose() {
     if (!lost_.exchange(true, std::memory_order_acq_rel)) PostMessageA(main_, kLineLostMessage, 0, 0);
 }
 
-void Win32Line::endBurst() { PostMessageA(main_, kBurstEndedMessage, 0, 0); }
+void Win32Line::endBurst() {
+    if (traceFd_ >= 0) writeTrace(traceFd_, "RX", link_.receiveBuffer, link_.burstLength());
+    PostMessageA(main_, kBurstEndedMessage, 0, 0);
+}
 
 bool Win32Line::finish(OVERLAPPED& record, DWORD* transferred) {
     HANDLE waits[2] = {record.hEvent, stop_};
@@ -300,6 +307,8 @@ void Win32Line::writerLoop() {
                 return;
             }
             if (!finish(writeRecord_, &written)) return;
+            if (written == count) written_.store(true, std::memory_order_release);
+            if (traceFd_ >= 0) writeTrace(traceFd_, "TX", link_.transmitBuffer + 1, written);
         }
         // A hand-off made while these bytes were being written is not sent, as
         // with a writer that had not yet gone back to sleep.

@@ -53,6 +53,16 @@ public:
     // Window's thread, on kBurstEndedMessage: true once per ended burst.
     bool takeBurstEnd() { return handover_.takeEnded(); }
 
+    // Whether every byte of the last hand-off reached the driver (false while it
+    // is still being written, or when the write failed), for the command-line tool.
+    bool lastHandOffWritten() const { return written_.load(std::memory_order_acquire); }
+    // The last open's name and the system's error code for its failure.
+    const char* lastDevice() const { return name_; }
+    DWORD lastOpenError() const { return openError_; }
+    // Writes every hand-off and every ended burst to this C descriptor (-1: none);
+    // set before the port opens.
+    void setTrace(int fd) { traceFd_ = fd; }
+
 private:
     static DWORD WINAPI readerEntry(LPVOID self);
     static DWORD WINAPI writerEntry(LPVOID self);
@@ -98,6 +108,14 @@ private:
     DWORD eventMask_ = 0;
     // Reader thread only: where ReadFile puts a chunk before the hand-over stores it.
     std::uint8_t chunk_[2048] = {};
+    // Window's thread only: the last open's name and failure.
+    char name_[16] = {};
+    DWORD openError_ = 0;
+    // Set by the window's thread before open; read by the reader and the writer.
+    int traceFd_ = -1;
+    // Cleared by handOff (window's thread) when it wakes the writer; set by the
+    // writer once every byte of that hand-off went out.
+    std::atomic<bool> written_{false};
     // Set by the first thread that saw the device go (exchange); cleared by
     // close on the window's thread once both threads have gone.
     std::atomic<bool> lost_{false};

@@ -1,12 +1,5 @@
 #include "tools/cli/cli.h"
 
-#include <signal.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <fcntl.h>
-
 #include <CLI/CLI.hpp>
 
 #include <atomic>
@@ -26,21 +19,15 @@
 
 #include "app/core.h"
 #include "app/headless_window.h"
-#include "app/unix/host_loop.h"
 #include "controller/frames.h"
 #include "modem/commands.h"
 #include "resources/resource.h"
 #include "serial/port_name.h"
-#include "serial/unix/port_list.h"
-#include "serial/unix/port_map.h"
-#include "serial/unix/posix_line.h"
-#include "serial/unix/pseudo_terminal.h"
 #include "serial/unix/trace.h"
 #include "tools/json/json_writer.h"
 #include "tools/profile/profile.h"
+#include "tools/cli/platform.h"
 #include "tools/cli/text_encoding.h"
-#include "tools/sim/device_model.h"
-#include "tools/sim/sim_server.h"
 #include "version.h"
 
 namespace ostrakan::cli {
@@ -52,21 +39,19 @@ namespace {
 // ends its wait and the port is closed on the way out.
 std::atomic<int> gInterrupted{0};
 
-extern "C" void onInterrupt(int signal) { gInterrupted.store(signal); }
-
 // --json: reads print one JSON document instead of their text. Set once while
 // the command line is parsed, before any command runs.
 bool gJson = false;
 
 int refuse(const std::string& what) {
-    std::fprintf(stderr, "ostrakan-cli: %s\n", what.c_str());
+    printErr("ostrakan-cli: %s\n", what.c_str());
     return kExitUsage;
 }
 
 // A text from the device (1251 bytes) on stdout, in the terminal's encoding.
-void printLine(const std::string& bytes) { std::printf("%s\n", fromCp1251(bytes).c_str()); }
+void printLine(const std::string& bytes) { printOut("%s\n", fromCp1251(bytes).c_str()); }
 
-void printJson(const JsonWriter& json) { std::printf("%s\n", json.text().c_str()); }
+void printJson(const JsonWriter& json) { printOut("%s\n", json.text().c_str()); }
 
 const char* const kParameterNames[kParameterCount] = {"period", "address", "phone1", "phone2", "sms"};
 
@@ -149,35 +134,6 @@ bool firstLineOf(const std::string& path, std::string* line) {
     return true;
 }
 
-// "--password -": asks on the terminal with echo off, or reads the first line of
-// standard input when that is no terminal. Read byte by byte so that Ctrl-C ends
-// the wait (read() returns EINTR) and the echo is restored.
-bool readPassword(std::string* password) {
-    const bool terminal = ::isatty(STDIN_FILENO);
-    termios saved{};
-    if (terminal) {
-        std::fputs("Password: ", stderr);
-        std::fflush(stderr);
-        ::tcgetattr(STDIN_FILENO, &saved);
-        termios quiet = saved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        quiet.c_lflag |= ECHONL;
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    bool ok = true;
-    for (;;) {
-        char c = 0;
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n < 0 && errno == EINTR && gInterrupted.load() == 0) continue;
-        if (n < 0) ok = false;
-        if (n <= 0 || c == '\n') break;
-        password->push_back(c);
-    }
-    if (terminal) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    if (!password->empty() && password->back() == '\r') password->pop_back();
-    return ok && gInterrupted.load() == 0;
-}
-
 // ---- ports -------------------------------------------------------------------
 
 void printPortsJson(const std::vector<PortInfo>& ports) {
@@ -218,55 +174,22 @@ int listPorts() {
         if (!p.product.empty()) line += " product=\"" + p.product + "\"";
         if (!p.byId.empty()) line += " by-id=" + p.byId;
         if (!p.holders.empty()) line += " held-by=\"" + p.holders + "\"";
-        std::printf("%s\n", line.c_str());
+        printOut("%s\n", line.c_str());
     }
-    if (ports.empty()) std::fprintf(stderr, "ostrakan-cli: no serial ports found\n");
+    if (ports.empty()) printErr("ostrakan-cli: no serial ports found\n");
     return kExitDone;
-}
-
-// Why the port did not open, in words the user can act on.
-std::string openFailure(const PosixLine& line) {
-    const std::string device = line.lastDevice();
-    if (!uartPresent(device))
-        return device + ": no UART behind this port; \"ostrakan-cli ports\" lists the serial ports present";
-    switch (line.lastFailure()) {
-    case OpenFailure::PermissionDenied: {
-        // Joining the group helps only when the group may read and write it.
-        struct stat st {};
-        const std::string group = deviceGroup(device);
-        if (group.empty() || group == "root" || ::stat(device.c_str(), &st) != 0 || (st.st_mode & 060) != 060)
-            return device + ": permission denied; only its owner may open it (a udev rule can give it a group)";
-        return device + ": permission denied; the device belongs to group " + group + ": sudo usermod -aG " +
-               group + " $USER, then log in again";
-    }
-    case OpenFailure::InUse: {
-        std::string text = device + ": in use by another program";
-        const std::string holders = deviceHolders(device);
-        if (!holders.empty()) text += " (" + holders + ")";
-        if (programInstalled("ModemManager"))
-            text += "; ModemManager may be probing it (sudo systemctl stop ModemManager)";
-        if (programInstalled("brltty"))
-            text += "; brltty claims some USB serial adapters such as CH34x (sudo apt remove brltty)";
-        return text;
-    }
-    default: {
-        char why[kDevicePathRoom + 160];
-        line.describeFailure(why, sizeof why);
-        return why;
-    }
-    }
 }
 
 // ---- the session: core, line, loop ---------------------------------------------
 
 // One per port, made before anything runs (and before any provisioning worker
 // starts): the controls, the buffers and the line are fixed storage, so nothing
-// in the loop allocates. The loop is made when the port has opened, on the thread
+// in the loop allocates. The loop is made when the port opens, on the thread
 // that then runs it.
 struct Session {
     HeadlessWindow window;
     LinkBuffers link;
-    PosixLine line{link};
+    PortLine line{link};
     Core core{window, line, link};
     std::optional<HostLoop> loop;
 };
@@ -474,9 +397,9 @@ int sendModem(Session& s, const ModemEntries& c, std::string* why) {
 
 // A failed operation's message on stderr; modem status texts stand alone.
 int report(int status, const std::string& why, bool bare = false) {
-    if (status >= 128) std::fprintf(stderr, "ostrakan-cli: interrupted\n");
-    else if (bare && status == kExitNoAnswer) std::fprintf(stderr, "%s\n", why.c_str());
-    else std::fprintf(stderr, "ostrakan-cli: %s\n", why.c_str());
+    if (status >= 128) printErr("ostrakan-cli: interrupted\n");
+    else if (bare && status == kExitNoAnswer) printErr("%s\n", why.c_str());
+    else printErr("ostrakan-cli: %s\n", why.c_str());
     return status;
 }
 
@@ -491,7 +414,7 @@ int readParameter(Session& s, int index) {
 int writeParameter(Session& s, int index, const std::string& value) {
     std::string why;
     if (const int status = sendParameter(s, index, value, &why)) return report(status, why);
-    std::fprintf(stderr, "ostrakan-cli: %s %s sent\n", kParameterNames[index], fromCp1251(value).c_str());
+    printErr("ostrakan-cli: %s %s sent\n", kParameterNames[index], fromCp1251(value).c_str());
     return kExitDone;
 }
 
@@ -509,7 +432,7 @@ int readChannels(Session& s) {
     }
     for (std::size_t n = 1; n <= kChannelCount; ++n) {
         const ProfileChannel& c = channels[n - 1];
-        std::printf("%zu %d %d %d\n", n, c.a ? 1 : 0, c.t ? 1 : 0, c.bx ? 1 : 0);
+        printOut("%zu %d %d %d\n", n, c.a ? 1 : 0, c.t ? 1 : 0, c.bx ? 1 : 0);
     }
     return kExitDone;
 }
@@ -517,7 +440,7 @@ int readChannels(Session& s) {
 int writeChannels(Session& s, const int* bits) {
     std::string why;
     if (const int status = sendChannels(s, bits, &why)) return report(status, why);
-    std::fprintf(stderr, "ostrakan-cli: channels sent\n");
+    printErr("ostrakan-cli: channels sent\n");
     return kExitDone;
 }
 
@@ -535,7 +458,7 @@ int modemRead(Session& s) {
                       .endObject());
         return kExitDone;
     }
-    std::printf("IP Address: %s\nAPN: %s\nUser: %s\n", fromCp1251(r.ip).c_str(), fromCp1251(r.apn).c_str(),
+    printOut("IP Address: %s\nAPN: %s\nUser: %s\n", fromCp1251(r.ip).c_str(), fromCp1251(r.apn).c_str(),
                 fromCp1251(r.user).c_str());
     return kExitDone;
 }
@@ -544,7 +467,7 @@ int modemWrite(Session& s, const ModemEntries& c) {
     std::string why;
     if (const int status = sendModem(s, c, &why)) return status == kExitUsage ? refuse(why) : report(status, why, true);
     if (gJson) printJson(JsonWriter().beginObject().key("status").value("Ok!").endObject());
-    else std::printf("Ok!\n");
+    else printOut("Ok!\n");
     return kExitDone;
 }
 
@@ -742,11 +665,11 @@ int restoreUnit(Session& s, const Plan& plan, bool verify, Progress& progress, s
 // a terminal.
 class StderrProgress : public Progress {
 public:
-    explicit StderrProgress(const char* command) : command_(command), terminal_(::isatty(STDERR_FILENO) != 0) {}
+    explicit StderrProgress(const char* command) : command_(command), terminal_(stderrIsTerminal()) {}
     void step(const char* what) override {
-        if (terminal_) std::fprintf(stderr, "\r\033[Kostrakan-cli: %s: %s", command_, what);
-        else std::fprintf(stderr, "ostrakan-cli: %s: %s\n", command_, what);
-        std::fflush(stderr);
+        if (terminal_) printErr("\r\033[Kostrakan-cli: %s: %s", command_, what);
+        else printErr("ostrakan-cli: %s: %s\n", command_, what);
+        
         shown_ = true;
     }
     // Ends the updating line before the result is printed.
@@ -777,7 +700,7 @@ int dumpUnit(Session& s, const std::string& outFile) {
     out << text;
     out.close();
     if (!out) {
-        std::fprintf(stderr, "ostrakan-cli: cannot write %s\n", outFile.c_str());
+        printErr("ostrakan-cli: cannot write %s\n", outFile.c_str());
         return kExitNoAnswer;
     }
     return kExitDone;
@@ -790,60 +713,19 @@ int restoreCommand(Session& s, const Plan& plan, bool verify) {
     const int status = restoreUnit(s, plan, verify, progress, &differences, &why);
     progress.done();
     if (status == kExitDifferent) {
-        for (const std::string& d : differences) std::fprintf(stderr, "%s\n", d.c_str());
-        std::fprintf(stderr, "ostrakan-cli: the unit does not hold the profile (%zu difference%s)\n",
+        for (const std::string& d : differences) printErr("%s\n", d.c_str());
+        printErr("ostrakan-cli: the unit does not hold the profile (%zu difference%s)\n",
                      differences.size(), differences.size() == 1 ? "" : "s");
         return status;
     }
     if (status != kExitDone) return report(status, why);
-    std::fprintf(stderr, "ostrakan-cli: restore: %s\n", verify ? "done, the unit holds the profile" : "done (not verified)");
+    printErr("ostrakan-cli: restore: %s\n", verify ? "done, the unit holds the profile" : "done (not verified)");
     return kExitDone;
 }
 
-// The built-in simulated device on a pseudo-terminal of its own. The model and
-// the pseudo-terminal's master side belong to the server thread once it runs; the
-// program reaches the device only through the slave side, like a real port.
-// stopPipe is written by the destructor on the main thread to end the server.
-struct InProcessSim {
-    PseudoTerminal pty;
-    sim::DeviceModel model;
-    int stopPipe[2] = {-1, -1};
-    std::thread server;
-
-    bool start(std::string* error) {
-        if (!openPseudoTerminal(&pty, error)) return false;
-        if (::pipe(stopPipe) != 0) {
-            *error = "cannot create a pipe";
-            return false;
-        }
-        server = std::thread([this] {
-            sim::SimServer(model, {}, -1).serve(pty.master, stopPipe[0]);
-        });
-        return true;
-    }
-    ~InProcessSim() {
-        if (server.joinable()) {
-            const char one = 1;
-            (void)!::write(stopPipe[1], &one, 1);
-            server.join();
-        }
-        for (int fd : stopPipe)
-            if (fd >= 0) ::close(fd);
-        closePseudoTerminal(&pty);
-    }
-};
-
-// Opens `port` for the session: "sim" (the in-process simulator, started here),
-// a device path, or a COM name through the window's open command. Starts the
-// session's loop on success.
-int openSession(Session& s, const std::string& port, std::unique_ptr<InProcessSim>* sim, std::string* why) {
-    std::string device = port;
-    if (port == "sim") {
-        *sim = std::make_unique<InProcessSim>();
-        if (!(*sim)->start(why)) return kExitPort;
-        device = (*sim)->pty.slavePath;
-    }
-    if (isDevicePath(device.c_str())) {
+// Opens a device path as it is, a COM name as the window's Open command does.
+int openDevice(Session& s, const std::string& device, std::string* why) {
+    if (opensAsDevice(device)) {
         if (s.line.open(device.c_str()) != kPortOpened) {
             *why = "the port did not open: " + openFailure(s.line);
             return kExitPort;
@@ -862,8 +744,25 @@ int openSession(Session& s, const std::string& port, std::unique_ptr<InProcessSi
             return kExitPort;
         }
     }
-    s.loop.emplace(s.core, s.line);
     return kExitDone;
+}
+
+// Opens `port` for the session: "sim" (the in-process simulator, started here),
+// a device path, or a COM name through the window's open command. The session's
+// loop is made first, on this thread (on Windows the line reports to the loop's
+// window from the moment it opens), and kept only when the port opened.
+int openSession(Session& s, const std::string& port, std::unique_ptr<BuiltInSimulator>* sim, std::string* why) {
+    std::string device = portName(port);
+    if (port == "sim") {
+        *sim = makeBuiltInSimulator();
+        int status = kExitPort;
+        device = (*sim)->start(why, &status);
+        if (device.empty()) return status;
+    }
+    s.loop.emplace(s.core, s.line);
+    const int status = openDevice(s, device, why);
+    if (status != kExitDone) s.loop.reset();
+    return status;
 }
 
 // ---- provision: one worker per port ---------------------------------------------
@@ -874,7 +773,7 @@ int openSession(Session& s, const std::string& port, std::unique_ptr<InProcessSi
 struct Unit : Progress {
     std::string port;
     Session session;
-    std::unique_ptr<InProcessSim> sim;
+    std::unique_ptr<BuiltInSimulator> sim;
     std::thread worker;
     std::atomic<const char*> stepName{"waiting"};  // worker writes, main thread reads
     std::atomic<bool> finished{false};             // set by the worker last
@@ -915,7 +814,7 @@ struct Unit : Progress {
 class Table {
 public:
     Table(std::vector<std::unique_ptr<Unit>>& units)
-        : units_(units), terminal_(::isatty(STDERR_FILENO) != 0), last_(units.size()) {
+        : units_(units), terminal_(stderrIsTerminal()), last_(units.size()) {
         for (const auto& u : units_) width_ = std::max(width_, u->port.size());
     }
 
@@ -929,14 +828,14 @@ public:
             lines.push_back(line);
         }
         if (lines == last_) return;
-        if (terminal_ && drawn_) std::fprintf(stderr, "\033[%zuA", units_.size());
+        if (terminal_ && drawn_) printErr("\033[%zuA", units_.size());
         for (std::size_t i = 0; i < lines.size(); ++i) {
-            if (terminal_) std::fprintf(stderr, "\r\033[K%s\n", lines[i].c_str());
-            else if (lines[i] != last_[i]) std::fprintf(stderr, "%s\n", lines[i].c_str());
+            if (terminal_) printErr("\r\033[K%s\n", lines[i].c_str());
+            else if (lines[i] != last_[i]) printErr("%s\n", lines[i].c_str());
         }
         last_ = lines;
         drawn_ = true;
-        std::fflush(stderr);
+        
     }
 
 private:
@@ -983,7 +882,7 @@ int provision(const Plan& plan, const std::vector<std::string>& ports, const std
         units.push_back(std::make_unique<Unit>());
         units.back()->port = port;
         units.back()->session.core.startUp();
-        if (trace) units.back()->session.line.setTrace(STDERR_FILENO);
+        if (trace) units.back()->session.line.setTrace(kStandardError);
     }
     const auto start = std::chrono::steady_clock::now();
     for (auto& u : units) u->worker = std::thread([&plan, unit = u.get()] { unit->work(plan); });
@@ -1004,15 +903,15 @@ int provision(const Plan& plan, const std::vector<std::string>& ports, const std
             ++done;
             continue;
         }
-        std::fprintf(stderr, "%s: %s\n", u->port.c_str(), u->error.c_str());
-        for (const std::string& d : u->differences) std::fprintf(stderr, "%s: %s\n", u->port.c_str(), d.c_str());
+        printErr("%s: %s\n", u->port.c_str(), u->error.c_str());
+        for (const std::string& d : u->differences) printErr("%s: %s\n", u->port.c_str(), d.c_str());
     }
-    std::fprintf(stderr, "ostrakan-cli: provision: %zu of %zu units hold the profile (%.1f s)\n", done, units.size(),
+    printErr("ostrakan-cli: provision: %zu of %zu units hold the profile (%.1f s)\n", done, units.size(),
                  seconds);
     if (!reportPath.empty() && !writeReport(reportPath, units))
-        std::fprintf(stderr, "ostrakan-cli: cannot write %s\n", reportPath.c_str());
+        printErr("ostrakan-cli: cannot write %s\n", reportPath.c_str());
     if (gInterrupted.load() != 0) {
-        std::fprintf(stderr, "ostrakan-cli: interrupted\n");
+        printErr("ostrakan-cli: interrupted\n");
         return interruptedStatus();
     }
     return done == units.size() ? kExitDone : kExitNoAnswer;
@@ -1105,24 +1004,18 @@ int run(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        std::fputs(app.help().c_str(), stdout);
+        printOut("%s", app.help().c_str());
         return kExitDone;
     } catch (const CLI::CallForVersion& e) {
-        std::printf("%s\n", e.what());
+        printOut("%s\n", e.what());
         return kExitDone;
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "ostrakan-cli: %s\nRun with --help for more information.\n", e.what());
+        printErr("ostrakan-cli: %s\nRun with --help for more information.\n", e.what());
         return kExitUsage;
     }
 
-    // Ctrl-C from here on ends the command through its own exit path. No
-    // SA_RESTART: a read waiting for a password returns at once.
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    ::sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
+    // Ctrl-C from here on ends the command through its own exit path.
+    catchInterrupts(&gInterrupted);
 
     Command command;
     Plan plan;
@@ -1147,7 +1040,7 @@ int run(int argc, char** argv) {
             m.given[3] = true;
         } else if (m.given[3] && p.entries[3] == "-") {
             p.entries[3].clear();
-            if (!readPassword(&p.entries[3])) {
+            if (!readPassword(&p.entries[3], gInterrupted)) {
                 if (gInterrupted.load() != 0) return report(interruptedStatus(), "");
                 return refuse("modem write: no password read");
             }
@@ -1170,7 +1063,7 @@ int run(int argc, char** argv) {
 
     // "_data.ini" holds the modem password: what this program creates is for its
     // owner only (a file replaced keeps its mode).
-    ::umask(077);
+    restrictNewFiles();
 
     if (command.verb == Verb::Provision) {
         const std::vector<std::string> ports = splitPorts(p.ports);
@@ -1181,15 +1074,16 @@ int run(int argc, char** argv) {
     const auto session = std::make_unique<Session>();  // fixed storage, made once
     Session& s = *session;
     s.core.startUp();
-    if (p.trace) s.line.setTrace(STDERR_FILENO);
+    if (p.trace) s.line.setTrace(kStandardError);
     if (!p.traceFile.empty()) {
-        const int fd = ::open(p.traceFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-        if (fd < 0) return refuse("cannot open " + p.traceFile + ": " + std::strerror(errno));
+        std::string why;
+        const int fd = openTraceFile(p.traceFile, &why);
+        if (fd < 0) return refuse("cannot open " + p.traceFile + ": " + why);
         beginSessionTrace(fd, "ostrakan-cli " OSTRAKAN_VERSION);
         s.line.setTrace(fd);  // closed by the system at exit, after the port
     }
 
-    std::unique_ptr<InProcessSim> sim;
+    std::unique_ptr<BuiltInSimulator> sim;
     std::string why;
     if (const int status = openSession(s, p.port, &sim, &why)) return status == kExitUsage ? refuse(why) : report(status, why);
 
@@ -1206,7 +1100,7 @@ int run(int argc, char** argv) {
     case Verb::Ports:
     case Verb::Provision: break;
     }
-    std::fflush(stdout);
+    flushOut();
     s.core.closePort();
     return status;
 }
