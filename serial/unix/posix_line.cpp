@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "serial/unix/trace.h"
+#include "serial/trace.h"
 #include "serial/unix/tty_io.h"
 
 namespace ostrakan {

@@ -1,4 +1,4 @@
-#include "serial/unix/trace.h"
+#include "serial/trace.h"
 
 #include <sys/time.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-// The trace lines of serial/unix/trace.h on Windows: the same text, the time of
+// The trace lines of serial/trace.h on Windows: the same text, the time of
 // day from GetLocalTime, a session's times on the monotonic clock, written with
 // the C library's _write (which keeps a descriptor opened for appending at its end).
 #include <windows.h>
@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "serial/unix/trace.h"
+#include "serial/trace.h"
 
 namespace ostrakan {
 

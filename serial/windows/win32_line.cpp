@@ -4,7 +4,7 @@
 #include <initializer_list>
 
 #include "app/clock.h"
-#include "serial/unix/trace.h"
+#include "serial/trace.h"
 
 namespace ostrakan {
 

@@ -18,7 +18,7 @@
 
 #include "serial/unix/port_map.h"
 #include "serial/unix/posix_line.h"
-#include "serial/unix/trace.h"
+#include "serial/trace.h"
 #include "serial/unix/pseudo_terminal.h"
 #include "serial/unix/tty_io.h"
 #include "tools/sim/sim_server.h"

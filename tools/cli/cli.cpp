@@ -23,7 +23,7 @@
 #include "modem/commands.h"
 #include "resources/resource.h"
 #include "serial/port_name.h"
-#include "serial/unix/trace.h"
+#include "serial/trace.h"
 #include "tools/json/json_writer.h"
 #include "tools/profile/profile.h"
 #include "tools/cli/platform.h"

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/unix/trace.h"
+#include "serial/trace.h"
 #include "tools/sim/device_model.h"
 #include "tools/sim/replay.h"
 #include "tools/sim/sim_options.h"

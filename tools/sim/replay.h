@@ -1,4 +1,4 @@
-// A recorded session (a session trace, serial/unix/trace.h) turned into answers:
+// A recorded session (a session trace, serial/trace.h) turned into answers:
 // each request the program sent, with the bursts that came back and when.
 #pragma once
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "serial/unix/trace.h"
+#include "serial/trace.h"
 #include "version.h"
 
 namespace ostrakan::sim {

@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "serial/line.h"
-#include "serial/unix/trace.h"
+#include "serial/trace.h"
 #include "serial/unix/tty_io.h"
 
 namespace ostrakan::sim {
