@@ -16,3 +16,5 @@ ensure_packages() {
 
 CORE_PACKAGES=(cmake g++ make libgtest-dev googletest)
 MINGW_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686)
+# clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh.
+FUZZ_PACKAGES=(cmake make clang-14 libclang-rt-14-dev)
