@@ -17,7 +17,7 @@ budget=(-max_total_time=60)
 if [ "${1:-}" = "--runs" ]; then
     budget=(-runs="${2:?--runs needs a number}")
     shift 2
-elif [ -n "${1:-}" ] && [ "${1:0:1}" != "f" ]; then
+elif [[ "${1:-}" =~ ^[0-9]+$ ]]; then
     budget=(-max_total_time="$1")
     shift
 fi
