@@ -134,11 +134,12 @@ void checkModemAnswer(const DeviceModel& model, const std::string& request, bool
     CHECK(bit != 0);  // the program knows every shape the modem answers with
     if (bit == kSicsBit && answer.size() <= kReceiveBufferSize) {
         const sim::ConnectionProfile& p = model.modem.connection;
-        if (!p.conType.empty() && p.conType.find('"') == std::string::npos) {
-            if (p.user.find('"') == std::string::npos)
-                CHECK(Program::bytesOf(program->user) == listed(p.user));
-            if (p.apn.find('"') == std::string::npos)
-                CHECK(Program::bytesOf(program->apn) == listed(p.apn));
+        // A value with a quote in it can hold a later key: then the listing is
+        // ambiguous and the first key found wins.
+        const auto plain = [](const std::string& v) { return v.find('"') == std::string::npos; };
+        if (!p.conType.empty() && plain(p.conType) && plain(p.user)) {
+            CHECK(Program::bytesOf(program->user) == listed(p.user));
+            if (plain(p.apn)) CHECK(Program::bytesOf(program->apn) == listed(p.apn));
         }
     }
     if (bit == kSissBit && answer.size() <= kReceiveBufferSize) {
