@@ -12,24 +12,13 @@
 #include "app/headless_window.h"
 #include "app/reply_classifier.h"
 #include "controller/frames.h"
-#include "serial/line.h"
+#include "serial/null_line.h"
 #include "serial/link_buffers.h"
 
 namespace ostrakan {
 namespace {
 
 // A port that is never open: hand-offs go nowhere, as with no port in the window.
-class NullLine : public Line {
-public:
-    int open(const char*) override { return kPortOpenFailed; }
-    bool isOpen() const override { return false; }
-    void close() override {}
-    void handOff() override {}
-    void stopGapTimer() override {}
-    void releaseBurst() override {}
-    bool lost() const override { return false; }
-};
-
 // One started core on a headless window, so that the classifier's extractions
 // show their values in real (in-memory) controls, as in the command-line tool.
 struct Bench {

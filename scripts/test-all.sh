@@ -28,6 +28,9 @@ build_and_test build/tsan -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-p
 echo "== benchmarks (smoke run)"
 bash scripts/bench.sh --benchmark_min_time=0.01
 
+echo "== fuzzing (short: a fixed number of runs per target)"
+bash scripts/fuzz.sh --runs 20000
+
 echo "== Windows builds (mingw-w64)"
 for arch in x86_64 i686; do
     cmake -S . -B "build/mingw-$arch" -DCMAKE_BUILD_TYPE=Release \

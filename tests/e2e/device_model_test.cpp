@@ -13,6 +13,7 @@
 #include "tools/sim/device_model.h"
 #include "tools/sim/replay.h"
 #include "tools/sim/sim_options.h"
+#include "serial/null_line.h"
 
 namespace ostrakan::sim {
 namespace {
@@ -32,17 +33,6 @@ std::string valueWrite(char kind, const char* digits) {
 std::string phoneWrite(char slot, const std::string& text) {
     return bytes({0x0A, 0x21, 0xAA, slot, 0x41, 0x54, 0x44, 0x50}) + text + "\r\n";
 }
-
-class NullLine : public Line {
-public:
-    int open(const char*) override { return kPortOpenFailed; }
-    bool isOpen() const override { return false; }
-    void close() override {}
-    void handOff() override {}
-    void stopGapTimer() override {}
-    void releaseBurst() override {}
-    bool lost() const override { return false; }
-};
 
 // Runs the program's classifier on one answer, as if it were a received burst.
 struct Classified {

@@ -1,0 +1,14 @@
+// The fuzz targets' invariant check: a broken invariant aborts, so libFuzzer
+// keeps the input that broke it.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+#define CHECK(cond)                                                                \
+    do {                                                                           \
+        if (!(cond)) {                                                             \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+            std::abort();                                                          \
+        }                                                                          \
+    } while (0)
