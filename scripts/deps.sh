@@ -24,3 +24,5 @@ PACKAGE_PACKAGES=(dpkg-dev file)
 # Checking them: zip listings, man pages, the Windows resources (binutils-mingw-w64).
 PACKAGE_CHECK_PACKAGES=(unzip man-db binutils-mingw-w64-x86-64 binutils-mingw-w64-i686)
 BENCH_PACKAGES=(libbenchmark-dev)
+# scripts/bench-ops.sh: the peak memory of a run (GNU time's maximum resident set size).
+BENCH_OPS_PACKAGES=(time)
