@@ -136,7 +136,10 @@ echo "build: $dir; runs per operation: $runs; simulator: --pace --units 8"
 start_ms=$(timed "$cli" --version)
 echo "process start (ostrakan-cli --version): $start_ms ms"
 
-"$cli" "${c1[@]}" dump -o profile.json 2>/dev/null   # before any modem write
+# The unit as it stands, before any write: the profile to restore, and the
+# bytes of every read a restore's verification makes.
+"$cli" "${c1[@]}" --trace-file "$tmp/dump.trace" dump -o profile.json 2>/dev/null
+dump_floor=$(floor_of dump "$tmp/dump.trace")
 measure "read period" "$(traced_floor read "${c1[@]}" read period)" "$cli" "${c1[@]}" read period
 measure "write period" "$(traced_floor write "${c1[@]}" write period 120)" "$cli" "${c1[@]}" write period 120
 measure "read channels" "$(traced_floor read "${c1[@]}" read channels)" "$cli" "${c1[@]}" read channels
@@ -154,7 +157,7 @@ if [ "$quick" = 0 ]; then
         profile.json >restore.json
     grep -q '"period": "120"' restore.json
     wfloor=$((24 * T))
-    restore_floor=$(awk -v w="$wfloor" -v m="${FLOOR[modem write]}" -v d="$(traced_floor dump "${c1[@]}" dump)" \
+    restore_floor=$(awk -v w="$wfloor" -v m="${FLOOR[modem write]}" -v d="$dump_floor" \
         'BEGIN { print 6 * w + m + d }')
     measure "restore (verified)" "$restore_floor" "$cli" "${c1[@]}" restore restore.json
     ports=COM1

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: native, under AddressSanitizer and
 # UndefinedBehaviorSanitizer, under ThreadSanitizer, a short run of the
-# benchmarks, and the Windows builds; then the release packages.
+# benchmarks and of the operations against the paced simulator, and the
+# Windows builds; then the release packages.
 # Installs what is missing first (Debian, as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
+ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" "${BENCH_PACKAGES[@]}" "${BENCH_OPS_PACKAGES[@]}"
 
 jobs=$(nproc)
 
@@ -27,6 +28,11 @@ build_and_test build/tsan -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-p
 # The benchmarks only have to build and run: a smoke step, their figures are not judged.
 echo "== benchmarks (smoke run)"
 bash scripts/bench.sh --benchmark_min_time=0.01
+
+# The single operations against the paced simulator, once each, with the native
+# build's programs: a smoke step of bench-ops.sh (about 25 s), its figures not judged.
+echo "== operations against the paced simulator (smoke run)"
+OSTRAKAN_BENCH_OPS_BUILD=build/native bash scripts/bench-ops.sh --quick 1
 
 echo "== Windows builds (mingw-w64)"
 for arch in x86_64 i686; do
