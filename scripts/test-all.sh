@@ -30,7 +30,7 @@ echo "== benchmarks (smoke run)"
 bash scripts/bench.sh --benchmark_min_time=0.01
 
 # The single operations against the paced simulator, once each, with the native
-# build's programs: a smoke step of bench-ops.sh (about 25 s), its figures not judged.
+# build's programs: a smoke step of bench-ops.sh (about 20 s), its figures not judged.
 echo "== operations against the paced simulator (smoke run)"
 OSTRAKAN_BENCH_OPS_BUILD=build/native bash scripts/bench-ops.sh --quick 1
 
