@@ -26,3 +26,5 @@ PACKAGE_CHECK_PACKAGES=(unzip man-db binutils-mingw-w64-x86-64 binutils-mingw-w6
 BENCH_PACKAGES=(libbenchmark-dev)
 # clang with libFuzzer and the sanitizer runtimes, for scripts/fuzz.sh.
 FUZZ_PACKAGES=(cmake make clang-14 libclang-rt-14-dev)
+# scripts/bench-ops.sh: the peak memory of a run (GNU time's maximum resident set size).
+BENCH_OPS_PACKAGES=(time)

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: native, under AddressSanitizer and
 # UndefinedBehaviorSanitizer, under ThreadSanitizer, a short run of the
-# benchmarks, and the Windows builds; then the release packages.
+# benchmarks and of the operations against the paced simulator, and the
+# Windows builds; then the release packages.
 # Installs what is missing first (Debian, as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
+ensure_packages "${CORE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" "${BENCH_PACKAGES[@]}" "${BENCH_OPS_PACKAGES[@]}"
 
 jobs=$(nproc)
 
@@ -30,6 +31,11 @@ bash scripts/bench.sh --benchmark_min_time=0.01
 
 echo "== fuzzing (short: a fixed number of runs per target)"
 bash scripts/fuzz.sh --runs 20000
+
+# The single operations against the paced simulator, once each, with the native
+# build's programs: a smoke step of bench-ops.sh (about 20 s), its figures not judged.
+echo "== operations against the paced simulator (smoke run)"
+OSTRAKAN_BENCH_OPS_BUILD=build/native bash scripts/bench-ops.sh --quick 1
 
 echo "== Windows builds (mingw-w64)"
 for arch in x86_64 i686; do

@@ -846,9 +846,12 @@ TEST_F(CliE2eTest, PacedRepliesTakeTheLinesTimeAndStillArriveAsOneBurst) {
 }
 
 TEST_F(CliE2eTest, ARecordedSessionReplaysToTheSameOutput) {
-    // A dump would record the whole unit in one run; until there is one, the reads.
-    const std::vector<std::vector<std::string>> kReads = {{"read", "period"}, {"read", "channels"}, {"modem", "read"}};
-    startSim({"--blank"});
+    // The single reads, then a dump: the whole unit in one run, whose period
+    // request repeats one already recorded, and whose modem read runs the full
+    // query (service and connection listings) on the default unit.
+    const std::vector<std::vector<std::string>> kReads = {
+        {"read", "period"}, {"read", "channels"}, {"modem", "read"}, {"dump"}};
+    startSim();
     ASSERT_RESULT_OK(cli({"--port", link, "write", "period", "077"}));
     const std::string recording = (work / "session.trace").string();
     std::vector<std::string> outputs;
@@ -859,6 +862,8 @@ TEST_F(CliE2eTest, ARecordedSessionReplaysToTheSameOutput) {
         outputs.push_back(std::to_string(r.status) + r.out + r.err);
     }
     EXPECT_EQ(outputs[0], "0077\n");
+    EXPECT_NE(outputs[3].find("\"period\": \"077\""), std::string::npos) << outputs[3];
+    EXPECT_NE(outputs[3].find("\"apn\": \"internet\""), std::string::npos) << outputs[3];
     stopSim();
 
     startSim({"--replay", recording});

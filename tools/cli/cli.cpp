@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -783,6 +785,11 @@ struct Unit : Progress {
     std::string error;
     std::vector<std::string> differences;
 
+    // Wakes the main thread when this unit finishes, so that the last unit's end
+    // ends the command at once rather than at the table's next redraw.
+    std::mutex* doneMutex = nullptr;
+    std::condition_variable* doneSignal = nullptr;
+
     void step(const char* what) override { stepName.store(what); }
 
     void work(const Plan& plan) {
@@ -794,7 +801,11 @@ struct Unit : Progress {
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (status == kExitDifferent) error = "the unit does not hold the profile";
         stepName.store("");
-        finished.store(true);
+        {
+            const std::lock_guard<std::mutex> lock(*doneMutex);
+            finished.store(true);
+        }
+        doneSignal->notify_all();
     }
 
     const char* state() const {
@@ -884,15 +895,27 @@ int provision(const Plan& plan, const std::vector<std::string>& ports, const std
         units.back()->session.core.startUp();
         if (trace) units.back()->session.line.setTrace(kStandardError);
     }
+    std::mutex doneMutex;
+    std::condition_variable doneSignal;
+    for (auto& u : units) {
+        u->doneMutex = &doneMutex;
+        u->doneSignal = &doneSignal;
+    }
     const auto start = std::chrono::steady_clock::now();
     for (auto& u : units) u->worker = std::thread([&plan, unit = u.get()] { unit->work(plan); });
     Table table(units);
-    for (;;) {
+    const auto allFinished = [&units] {
+        for (const auto& u : units)
+            if (!u->finished.load()) return false;
+        return true;
+    };
+    // Redraws the table every 100 ms, and at once when the last unit ends.
+    table.draw();
+    for (bool all = false; !all;) {
+        std::unique_lock<std::mutex> lock(doneMutex);
+        all = doneSignal.wait_for(lock, std::chrono::milliseconds(100), allFinished);
+        lock.unlock();
         table.draw();
-        bool all = true;
-        for (const auto& u : units) all = all && u->finished.load();
-        if (all) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     for (auto& u : units) u->worker.join();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
