@@ -11,6 +11,7 @@ add_library(ostrakan_posix STATIC
     serial/unix/port_map.cpp
     serial/unix/posix_line.cpp
     serial/unix/pseudo_terminal.cpp
+    serial/trace.cpp
     serial/unix/trace.cpp
     serial/unix/tty_io.cpp
 )

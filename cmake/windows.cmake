@@ -11,6 +11,7 @@ add_executable(ostrakan WIN32
     app/windows/text1251.cpp
     app/windows/win32_window.cpp
     modem/windows/panel_captions.cpp
+    serial/trace.cpp
     serial/windows/trace.cpp
     serial/windows/win32_line.cpp
     resources/ostrakan.rc
@@ -55,7 +56,8 @@ if(OSTRAKAN_CLI11_ROOT)
     add_executable(ostrakan-cli
         app/windows/host_loop.cpp
         serial/windows/port_list.cpp
-    serial/windows/trace.cpp
+        serial/trace.cpp
+        serial/windows/trace.cpp
         serial/windows/win32_line.cpp
         tools/cli/cli.cpp
         tools/cli/windows/main.cpp

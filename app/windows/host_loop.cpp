@@ -1,7 +1,5 @@
 #include "app/windows/host_loop.h"
 
-#include "app/tick.h"
-
 namespace ostrakan {
 
 namespace {
@@ -24,8 +22,7 @@ bool registerClass() {
 
 }  // namespace
 
-HostLoop::HostLoop(Core& core, Win32Line& line, TimePoint start)
-    : core_(core), line_(line), schedule_(Milliseconds(kTickMilliseconds), start) {
+HostLoop::HostLoop(Core& core, Win32Line& line, TimePoint start) : HostPass(core, start), line_(line) {
     if (registerClass())
         window_ = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   GetModuleHandleW(nullptr), nullptr);
@@ -37,24 +34,8 @@ HostLoop::~HostLoop() {
     if (window_) DestroyWindow(window_);
 }
 
-void HostLoop::handle(TimePoint now, bool burstEnded, bool lineLost) {
-    if (burstEnded) {
-        core_.onGapTimer();
-        ++classified_;
-    }
-    if (lineLost) {
-        core_.onLineLost();
-        ++losses_;
-    }
-    if (schedule_.due(now)) {
-        core_.tick();
-        ++ticks_;
-        schedule_.advance(now);
-    }
-}
-
 void HostLoop::runOnce() {
-    const int timeout = schedule_.pollTimeout(SteadyClock::now());
+    const int timeout = waitTimeout(SteadyClock::now());
     // MWMO_INPUTAVAILABLE: a message already queued ends the wait too.
     MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(timeout), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     // The reader's reports in the order it posted them: a loss posted after a
@@ -71,10 +52,6 @@ void HostLoop::runOnce() {
             DispatchMessageW(&msg);
     }
     handle(SteadyClock::now(), burstEnded, lineLost);
-}
-
-void HostLoop::runUntil(Done done, void* context) {
-    while (!done(context)) runOnce();
 }
 
 }  // namespace ostrakan

@@ -1,0 +1,39 @@
+// The pass a host loop makes whenever its wait ends, the same on every
+// platform: the reply classifier when the serial reader reports that a burst has
+// ended, the port's loss when the device went away, and the 54 ms tick on the
+// monotonic clock, never two at once. The platform's HostLoop
+// (app/unix/host_loop.h, app/windows/host_loop.h) adds only its wait.
+#pragma once
+
+#include "app/core.h"
+#include "app/tick_schedule.h"
+
+namespace ostrakan {
+
+class HostPass {
+public:
+    HostPass(Core& core, TimePoint start);
+
+    // One pass at `now`: the classifier first if a burst ended (its timer message
+    // came before the tick's), then the loss of the line if the back end saw one
+    // (the core closes the port), then the tick if it is due. The core releases a
+    // classified burst to the reader after the tick that follows it.
+    void handle(TimePoint now, bool burstEnded, bool lineLost = false);
+
+    unsigned long ticks() const { return ticks_; }
+    unsigned long classified() const { return classified_; }
+    unsigned long losses() const { return losses_; }
+
+protected:
+    // How long the wait may last before the next tick is due, in milliseconds.
+    int waitTimeout(TimePoint now) const { return schedule_.pollTimeout(now); }
+
+private:
+    Core& core_;
+    TickSchedule schedule_;
+    unsigned long ticks_ = 0;
+    unsigned long classified_ = 0;
+    unsigned long losses_ = 0;
+};
+
+}  // namespace ostrakan
