@@ -4,7 +4,8 @@
 
 namespace ostrakan {
 
-HostLoop::HostLoop(Core& core, BurstEvents& events, TimePoint start) : HostPass(core, start), events_(events) {}
+HostLoop::HostLoop(Core& core, BurstEvents& events, TimePoint start)
+    : HostLoopBase(core, start), events_(events) {}
 
 void HostLoop::runOnce() {
     pollfd event{events_.burstEventFd(), POLLIN, 0};

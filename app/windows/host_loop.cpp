@@ -22,7 +22,7 @@ bool registerClass() {
 
 }  // namespace
 
-HostLoop::HostLoop(Core& core, Win32Line& line, TimePoint start) : HostPass(core, start), line_(line) {
+HostLoop::HostLoop(Core& core, Win32Line& line, TimePoint start) : HostLoopBase(core, start), line_(line) {
     if (registerClass())
         window_ = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   GetModuleHandleW(nullptr), nullptr);

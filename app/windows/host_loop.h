@@ -1,18 +1,18 @@
 // The window's thread of a console program on Windows (ostrakan-cli.exe): the
-// passes of app/host_pass.h, as the main window's thread of ostrakan.exe makes
-// them. The reader posts its reports to a message-only window this loop owns;
-// between them the thread waits in MsgWaitForMultipleObjectsEx. Same interface
-// as the POSIX HostLoop.
+// passes of app/host_loop_base.h, as the main window's thread of ostrakan.exe
+// makes them. The reader posts its reports to a message-only window this loop
+// owns; between them the thread waits in MsgWaitForMultipleObjectsEx. Same
+// interface as the POSIX HostLoop.
 #pragma once
 
 #include <windows.h>
 
-#include "app/host_pass.h"
+#include "app/host_loop_base.h"
 #include "serial/windows/win32_line.h"
 
 namespace ostrakan {
 
-class HostLoop : public HostPass {
+class HostLoop : public HostLoopBase {
 public:
     // Makes the message-only window on the calling thread, which must be the
     // thread that runs the loop, and gives it to the line: make the loop before
@@ -25,14 +25,7 @@ public:
     // False when the window could not be made (the line has nobody to tell).
     bool ready() const { return window_ != nullptr; }
 
-    // Waits for the next due tick or a report of the reader, then handles it.
-    void runOnce();
-
-    // Runs passes until done(context) is true after one of them.
-    using Done = bool (*)(void* context);
-    void runUntil(Done done, void* context) {
-        while (!done(context)) runOnce();
-    }
+    void runOnce() override;
 
 private:
     Win32Line& line_;

@@ -1,8 +1,8 @@
-// The pass a host loop makes whenever its wait ends, the same on every
-// platform: the reply classifier when the serial reader reports that a burst has
-// ended, the port's loss when the device went away, and the 54 ms tick on the
-// monotonic clock, never two at once. The platform's HostLoop
-// (app/unix/host_loop.h, app/windows/host_loop.h) adds only its wait.
+// What a host loop does the same on every platform: one thread that runs the
+// reply classifier when the serial reader reports that a burst has ended, the
+// port's loss when the device went away, and the 54 ms tick on the monotonic
+// clock, never two at once. The platform's HostLoop (app/unix/host_loop.h,
+// app/windows/host_loop.h) adds only its wait for the next of them.
 #pragma once
 
 #include "app/core.h"
@@ -10,15 +10,25 @@
 
 namespace ostrakan {
 
-class HostPass {
+class HostLoopBase {
 public:
-    HostPass(Core& core, TimePoint start);
+    HostLoopBase(Core& core, TimePoint start);
+    virtual ~HostLoopBase() = default;
 
     // One pass at `now`: the classifier first if a burst ended (its timer message
     // came before the tick's), then the loss of the line if the back end saw one
     // (the core closes the port), then the tick if it is due. The core releases a
     // classified burst to the reader after the tick that follows it.
     void handle(TimePoint now, bool burstEnded, bool lineLost = false);
+
+    // Waits for the next due tick or report of the reader, then handles it.
+    virtual void runOnce() = 0;
+
+    // Runs passes until done(context) is true after one of them.
+    using Done = bool (*)(void* context);
+    void runUntil(Done done, void* context) {
+        while (!done(context)) runOnce();
+    }
 
     unsigned long ticks() const { return ticks_; }
     unsigned long classified() const { return classified_; }

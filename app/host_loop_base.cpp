@@ -1,12 +1,13 @@
-#include "app/host_pass.h"
+#include "app/host_loop_base.h"
 
 #include "app/tick.h"
 
 namespace ostrakan {
 
-HostPass::HostPass(Core& core, TimePoint start) : core_(core), schedule_(Milliseconds(kTickMilliseconds), start) {}
+HostLoopBase::HostLoopBase(Core& core, TimePoint start)
+    : core_(core), schedule_(Milliseconds(kTickMilliseconds), start) {}
 
-void HostPass::handle(TimePoint now, bool burstEnded, bool lineLost) {
+void HostLoopBase::handle(TimePoint now, bool burstEnded, bool lineLost) {
     if (burstEnded) {
         core_.onGapTimer();
         ++classified_;
