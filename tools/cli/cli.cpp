@@ -1033,7 +1033,13 @@ int run(int argc, char** argv) {
         printOut("%s\n", e.what());
         return kExitDone;
     } catch (const CLI::ParseError& e) {
-        printErr("ostrakan-cli: %s\nRun with --help for more information.\n", e.what());
+        // A word that is no command reads better named than as "a subcommand is required".
+        const std::vector<std::string> extra = app.remaining();
+        if (app.get_subcommands().empty() && !extra.empty())
+            printErr("ostrakan-cli: unknown command \"%s\"\nRun with --help for more information.\n",
+                     extra.front().c_str());
+        else
+            printErr("ostrakan-cli: %s\nRun with --help for more information.\n", e.what());
         return kExitUsage;
     }
 
