@@ -9,23 +9,6 @@
 
 namespace ostrakan {
 
-namespace {
-
-void drainPipe(int fd) {
-    std::uint8_t sink[16];
-    while (::read(fd, sink, sizeof sink) > 0) {
-    }
-}
-
-void wake(int fd) {
-    const std::uint8_t one = 1;
-    // A full pipe already says "wake up".
-    while (::write(fd, &one, 1) < 0 && errno == EINTR) {
-    }
-}
-
-}  // namespace
-
 bool readDevice(int fd, short revents, BurstHandover& handover, TimePoint now) {
     if (revents & POLLIN) {
         std::uint8_t chunk[256];
@@ -71,17 +54,17 @@ void PosixLine::readerLoop() {
                                                                       SteadyClock::now()));
         if (gone) {
             // The burst cut short still reaches the classifier, before the loss.
-            if (handover_.endNow()) wake(eventPipe_[1]);
+            if (handover_.endNow()) pokePipe(eventPipe_[1]);
             markLost();
             return;
         }
         if (fds[0].revents) break;  // close(), or the writer saw the loss
         if (fds[1].revents) drainPipe(wakePipe_[0]);
-        if (handover_.endIfQuiet(SteadyClock::now())) wake(eventPipe_[1]);
+        if (handover_.endIfQuiet(SteadyClock::now())) pokePipe(eventPipe_[1]);
     }
     // A burst cut short by close still reaches the classifier, as the window
     // system's timer would still fire after the port closed.
-    if (handover_.endNow()) wake(eventPipe_[1]);
+    if (handover_.endNow()) pokePipe(eventPipe_[1]);
 }
 
 // Sleeps until a hand-off (or close, or a loss), then sends the handed-over bytes once.

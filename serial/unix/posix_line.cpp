@@ -36,19 +36,6 @@ void closePipe(int (&fds)[2]) {
     }
 }
 
-void drain(int fd) {
-    std::uint8_t sink[64];
-    while (::read(fd, sink, sizeof sink) > 0) {
-    }
-}
-
-void poke(int fd) {
-    const std::uint8_t one = 1;
-    // A full pipe already says "wake up".
-    while (::write(fd, &one, 1) < 0 && errno == EINTR) {
-    }
-}
-
 OpenFailure failureOf(int err) {
     switch (err) {
     case ENOENT:
@@ -134,9 +121,9 @@ int PosixLine::open(const char* name) {
     ::tcflush(fd_, TCIOFLUSH);
 
     // A fresh session: no stop request, no hand-off left from the last one.
-    drain(stopPipe_[0]);
-    drain(wakePipe_[0]);
-    drain(eventPipe_[0]);
+    drainPipe(stopPipe_[0]);
+    drainPipe(wakePipe_[0]);
+    drainPipe(eventPipe_[0]);
     handover_.reset();
     lossUntold_.store(false, std::memory_order_relaxed);
     {
@@ -150,12 +137,7 @@ int PosixLine::open(const char* name) {
     if (::pthread_create(&writer_, nullptr, &PosixLine::writerMain, this) != 0)
         return fail(OpenFailure::Other, EAGAIN, kPortOpenFailed);
     if (::pthread_create(&reader_, nullptr, &PosixLine::readerMain, this) != 0) {
-        {
-            std::lock_guard<std::mutex> lock(writerMutex_);
-            writerStop_ = true;
-        }
-        writerWake_.notify_one();
-        poke(stopPipe_[1]);
+        stopThreads();
         ::pthread_join(writer_, nullptr);
         return fail(OpenFailure::Other, EAGAIN, kPortOpenFailed);
     }
@@ -167,35 +149,34 @@ void PosixLine::close() {
     if (!isOpen()) return;
     // Ask both threads to end and wait until they have: after this neither touches
     // the descriptor, the buffers or the burst events again.
+    stopThreads();
+    ::pthread_join(writer_, nullptr);
+    ::pthread_join(reader_, nullptr);
+    closeDevice();
+    drainPipe(stopPipe_[0]);
+    // The same name may be opened again, by the user or after a loss.
+    lost_.store(false, std::memory_order_release);
+}
+
+void PosixLine::stopThreads() {
     {
         std::lock_guard<std::mutex> lock(writerMutex_);
         writerStop_ = true;
     }
     writerWake_.notify_one();
-    poke(stopPipe_[1]);
-    ::pthread_join(writer_, nullptr);
-    ::pthread_join(reader_, nullptr);
-    closeDevice();
-    drain(stopPipe_[0]);
-    // The same name may be opened again, by the user or after a loss.
-    lost_.store(false, std::memory_order_release);
+    pokePipe(stopPipe_[1]);  // ends the reader's poll() and a writer waiting for room
 }
 
 void PosixLine::markLost() {
     if (lost_.exchange(true, std::memory_order_acq_rel)) return;  // the other thread saw it first
     lossUntold_.store(true, std::memory_order_release);
-    {
-        std::lock_guard<std::mutex> lock(writerMutex_);
-        writerStop_ = true;
-    }
-    writerWake_.notify_one();
-    poke(stopPipe_[1]);   // ends the other thread's poll()
-    poke(eventPipe_[1]);  // wakes the window's thread
+    stopThreads();            // ends the other thread
+    pokePipe(eventPipe_[1]);  // wakes the window's thread
 }
 
 bool PosixLine::takeLineLost() {
     if (!lossUntold_.exchange(false, std::memory_order_acq_rel)) return false;
-    drain(eventPipe_[0]);
+    drainPipe(eventPipe_[0]);
     return true;
 }
 
@@ -228,14 +209,14 @@ void PosixLine::stopGapTimer() {
 }
 
 bool PosixLine::takeBurstEnd() {
-    drain(eventPipe_[0]);
+    drainPipe(eventPipe_[0]);
     if (!handover_.takeEnded()) return false;
     trace("RX", link_.receiveBuffer, link_.burstLength());
     return true;
 }
 
 void PosixLine::releaseBurst() {
-    if (handover_.release()) poke(wakePipe_[1]);
+    if (handover_.release()) pokePipe(wakePipe_[1]);
 }
 
 void PosixLine::trace(const char* direction, const std::uint8_t* bytes, std::size_t count) {

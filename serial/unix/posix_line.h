@@ -104,6 +104,8 @@ private:
     // Reader or writer: the device is gone; ends the other thread and tells the
     // window's thread.
     void markLost();
+    // Asks the reader and the writer to end (any thread); joining is the caller's.
+    void stopThreads();
     int fail(OpenFailure kind, int err, int code);
     void closeDevice();
     void trace(const char* direction, const std::uint8_t* bytes, std::size_t count);

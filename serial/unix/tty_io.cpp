@@ -28,6 +28,18 @@ int configureLine(int fd) {
     return kPortOpened;
 }
 
+void drainPipe(int fd) {
+    unsigned char sink[64];
+    while (::read(fd, sink, sizeof sink) > 0) {
+    }
+}
+
+void pokePipe(int fd) {
+    const unsigned char one = 1;
+    while (::write(fd, &one, 1) < 0 && errno == EINTR) {
+    }
+}
+
 bool isLossErrno(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
 
 WriteResult writeAll(int fd, const void* bytes, std::size_t count, int stopFd, int waitMs) {

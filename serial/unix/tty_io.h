@@ -25,6 +25,12 @@ enum class WriteResult {
     Failed,    // any other error
 };
 
+// The self-pipes that wake a thread waiting in poll(): drainPipe() empties a
+// non-blocking read end, pokePipe() writes one byte (a full pipe already says
+// "wake up", so a write that finds it full is no failure).
+void drainPipe(int fd);
+void pokePipe(int fd);
+
 // Writes all `count` bytes to a non-blocking descriptor, waiting in poll() for
 // room when the driver's queue is full: retried on EINTR, waited on EAGAIN. A
 // readable stopFd (-1: none) ends the wait; waitMs (-1: no limit) bounds each wait.
