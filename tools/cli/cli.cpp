@@ -671,7 +671,6 @@ public:
     void step(const char* what) override {
         if (terminal_) printErr("\r\033[Kostrakan-cli: %s: %s", command_, what);
         else printErr("ostrakan-cli: %s: %s\n", command_, what);
-        
         shown_ = true;
     }
     // Ends the updating line before the result is printed.
@@ -686,6 +685,14 @@ private:
     bool shown_ = false;
 };
 
+// Replaces the file's content; false when any of it did not reach the file.
+bool writeFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    return static_cast<bool>(out);
+}
+
 int dumpUnit(Session& s, const std::string& outFile) {
     StderrProgress progress("dump");
     Profile p;
@@ -698,10 +705,7 @@ int dumpUnit(Session& s, const std::string& outFile) {
         std::fputs(text.c_str(), stdout);
         return kExitDone;
     }
-    std::ofstream out(outFile, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
+    if (!writeFile(outFile, text)) {
         printErr("ostrakan-cli: cannot write %s\n", outFile.c_str());
         return kExitNoAnswer;
     }
@@ -846,7 +850,6 @@ public:
         }
         last_ = lines;
         drawn_ = true;
-        
     }
 
 private:
@@ -880,10 +883,7 @@ bool writeReport(const std::string& path, const std::vector<std::unique_ptr<Unit
         json.endArray().endObject();
     }
     json.endArray().endObject();
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << json.text() << "\n";
-    out.close();
-    return static_cast<bool>(out);
+    return writeFile(path, json.text() + "\n");
 }
 
 int provision(const Plan& plan, const std::vector<std::string>& ports, const std::string& reportPath, bool trace) {

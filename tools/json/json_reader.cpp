@@ -107,6 +107,12 @@ private:
             ++pos_;
     }
 
+    bool eat(char c) {
+        if (pos_ >= s_.size() || s_[pos_] != c) return false;
+        ++pos_;
+        return true;
+    }
+
     bool literal(std::string_view word) {
         if (s_.substr(pos_, word.size()) != word) return false;
         pos_ += word.size();
@@ -145,10 +151,7 @@ private:
         out->type = Value::Type::Object;
         ++pos_;  // '{'
         skipSpace();
-        if (pos_ < s_.size() && s_[pos_] == '}') {
-            ++pos_;
-            return true;
-        }
+        if (eat('}')) return true;
         for (;;) {
             if (pos_ >= s_.size() || s_[pos_] != '"') return fail("expected a key in double quotes");
             const std::size_t keyPos = pos_;
@@ -156,22 +159,14 @@ private:
             if (!string(&key)) return false;
             if (out->find(key)) return failAt(keyPos, "duplicate key \"" + key + "\"");
             skipSpace();
-            if (pos_ >= s_.size() || s_[pos_] != ':') return fail("expected ':' after the key");
-            ++pos_;
+            if (!eat(':')) return fail("expected ':' after the key");
             skipSpace();
             out->members.emplace_back(std::move(key), Value{});
             if (!value(&out->members.back().second, depth)) return false;
             skipSpace();
-            if (pos_ < s_.size() && s_[pos_] == ',') {
-                ++pos_;
-                skipSpace();
-                continue;
-            }
-            if (pos_ < s_.size() && s_[pos_] == '}') {
-                ++pos_;
-                return true;
-            }
-            return fail("expected ',' or '}'");
+            if (eat('}')) return true;
+            if (!eat(',')) return fail("expected ',' or '}'");
+            skipSpace();
         }
     }
 
@@ -179,24 +174,14 @@ private:
         out->type = Value::Type::Array;
         ++pos_;  // '['
         skipSpace();
-        if (pos_ < s_.size() && s_[pos_] == ']') {
-            ++pos_;
-            return true;
-        }
+        if (eat(']')) return true;
         for (;;) {
             out->items.emplace_back();
             if (!value(&out->items.back(), depth)) return false;
             skipSpace();
-            if (pos_ < s_.size() && s_[pos_] == ',') {
-                ++pos_;
-                skipSpace();
-                continue;
-            }
-            if (pos_ < s_.size() && s_[pos_] == ']') {
-                ++pos_;
-                return true;
-            }
-            return fail("expected ',' or ']'");
+            if (eat(']')) return true;
+            if (!eat(',')) return fail("expected ',' or ']'");
+            skipSpace();
         }
     }
 
