@@ -41,18 +41,7 @@ for arch in x86_64 i686; do
     else fail "$exe is not a console program"; fi
 done
 
-pids=()
-cleanup() {
-    # Only what this script started, by its id.
-    if [ -n "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-}
-trap cleanup EXIT
-
-use_wine_prefix "$root/$out/prefix"
-rm -rf "$WINEPREFIX"
-wineboot -i >"$out/wineboot.log" 2>&1
-wineserver -w
+start_wine_prefix "$root/$out/prefix" "$out/wineboot.log"
 
 rm -f "$out/sim-trace.log"
 start_simulator "$root/$out/sim-link" "$out/sim.log" --trace-file "$root/$out/sim-trace.log"

@@ -67,21 +67,8 @@ g++ -std=c++17 -Wall -Wextra -Werror -I. tests/wine/burst_store_test.cpp serial/
 "$out/burst_store_test" --gtest_brief=1 || failed=1
 
 echo "-- ostrakan.exe under Wine against ostrakan-sim"
-pids=()
-cleanup() {
-    # Only what this script started, by its id.
-    if [ -n "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-}
-trap cleanup EXIT
-
 # A fresh prefix and a virtual display of our own.
-use_wine_prefix "$root/$out/prefix"
-rm -rf "$WINEPREFIX"
-start_virtual_display "$out/xvfb.log"
-
-wineboot -i >"$out/wineboot.log" 2>&1
-wineserver -w
+start_wine_prefix "$root/$out/prefix" "$out/wineboot.log" "$out/xvfb.log"
 
 # The simulator on a pseudo-terminal; COM5 of the prefix points at it.
 work=$out/work

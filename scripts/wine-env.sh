@@ -13,6 +13,25 @@ use_wine_prefix() {  # directory
     export WINEARCH=win64
 }
 
+# A fresh prefix in the given directory, booted; with a third argument an Xvfb
+# display of our own starts first. On exit, what the caller started (its pids
+# array) stops with the prefix's wineserver.
+start_wine_prefix() {  # directory, wineboot log[, Xvfb log]
+    pids=()
+    trap stop_wine_session EXIT
+    use_wine_prefix "$1"
+    rm -rf "$WINEPREFIX"
+    if [ $# -gt 2 ]; then start_virtual_display "$3"; fi
+    wineboot -i >"$2" 2>&1
+    wineserver -w
+}
+
+stop_wine_session() {
+    # Only what this script started, by its id.
+    if [ -n "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+}
+
 # An Xvfb display of our own on a free number; sets DISPLAY.
 start_virtual_display() {  # log file
     local n

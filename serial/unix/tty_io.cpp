@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -65,6 +66,15 @@ WriteResult writeAll(int fd, const void* bytes, std::size_t count, int stopFd, i
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WriteResult::Lost;
     }
     return WriteResult::Written;
+}
+
+void catchStopSignals(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace ostrakan

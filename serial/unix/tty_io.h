@@ -36,4 +36,9 @@ void pokePipe(int fd);
 // readable stopFd (-1: none) ends the wait; waitMs (-1: no limit) bounds each wait.
 WriteResult writeAll(int fd, const void* bytes, std::size_t count, int stopFd, int waitMs = -1);
 
+// Sends SIGINT and SIGTERM to `handler` without SA_RESTART, so a blocked read or
+// poll returns at once with EINTR, and ignores SIGPIPE: a closed peer shows as
+// a write error instead.
+void catchStopSignals(void (*handler)(int));
+
 }  // namespace ostrakan

@@ -1,7 +1,6 @@
 // ostrakan-sim: the simulated controller and modem on pseudo-terminals (one per
 // unit) or on a serial device, until SIGTERM or SIGINT.
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "serial/trace.h"
+#include "serial/unix/tty_io.h"
 #include "tools/sim/device_model.h"
 #include "tools/sim/replay.h"
 #include "tools/sim/sim_options.h"
@@ -131,12 +131,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     gStopWrite = stopPipe[1];
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    ::sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
+    ostrakan::catchStopSignals(onSignal);
 
     // Unit K of several traces to PATH.K, so each file is one line's session.
     std::vector<Unit> units(static_cast<std::size_t>(options.units));

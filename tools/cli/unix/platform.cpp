@@ -1,7 +1,6 @@
 #include "tools/cli/platform.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 
 #include "serial/unix/port_map.h"
 #include "serial/unix/pseudo_terminal.h"
+#include "serial/unix/tty_io.h"
 #include "tools/cli/cli.h"
 #include "tools/sim/device_model.h"
 #include "tools/sim/sim_server.h"
@@ -65,13 +65,7 @@ private:
 
 void catchInterrupts(std::atomic<int>* interrupted) {
     gInterrupted = interrupted;
-    // No SA_RESTART: a read waiting for a password returns at once.
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    ::sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
+    catchStopSignals(onInterrupt);  // a read waiting for a password returns at once
 }
 
 void printOut(const char* format, ...) {
