@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "app/requests.h"
-#include "app/tick.h"
+#include "timing/tick.h"
 #include "app/window.h"
 #include "controller/panel.h"
 #include "controller/procedures.h"

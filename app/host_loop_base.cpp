@@ -1,6 +1,6 @@
 #include "app/host_loop_base.h"
 
-#include "app/tick.h"
+#include "timing/tick.h"
 
 namespace ostrakan {
 

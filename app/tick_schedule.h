@@ -2,7 +2,7 @@
 // system without timers of its own (the command-line tool, the tests).
 #pragma once
 
-#include "app/clock.h"
+#include "timing/clock.h"
 
 namespace ostrakan {
 

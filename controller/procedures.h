@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "app/requests.h"
-#include "app/tick.h"
+#include "timing/tick.h"
 
 namespace ostrakan {
 

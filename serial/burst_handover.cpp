@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/tick.h"
+#include "timing/tick.h"
 
 namespace ostrakan {
 

@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/clock.h"
+#include "timing/clock.h"
 #include "serial/link_buffers.h"
 #include "serial/quiet_timer.h"
 

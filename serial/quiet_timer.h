@@ -3,7 +3,7 @@
 // monotonic clock, the tests feed it made-up instants.
 #pragma once
 
-#include "app/clock.h"
+#include "timing/clock.h"
 
 namespace ostrakan {
 

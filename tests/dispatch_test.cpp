@@ -1,7 +1,7 @@
 // Start-up, the command dispatch, the port commands and the deadline arithmetic.
 #include <gtest/gtest.h>
 
-#include "app/tick.h"
+#include "timing/tick.h"
 #include "resources/resource.h"
 #include "rig.h"
 #include "serial/port_name.h"

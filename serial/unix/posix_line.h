@@ -22,7 +22,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "app/clock.h"
+#include "timing/clock.h"
 #include "serial/burst_handover.h"
 #include "serial/line.h"
 #include "serial/link_buffers.h"

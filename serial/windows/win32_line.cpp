@@ -3,7 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "app/clock.h"
+#include "timing/clock.h"
 #include "serial/trace.h"
 
 namespace ostrakan {

@@ -1,4 +1,5 @@
-// The 54 ms tick: the tick counter and the deadline test every procedure uses.
+// The time base shared by the core and the serial back ends: the 54 ms tick
+// counter and the deadline test every procedure uses.
 #pragma once
 
 #include <cstdint>
