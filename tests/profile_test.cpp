@@ -104,6 +104,11 @@ TEST(Profile, RefusesBadProfilesNamingTheItem) {
         {"{\"format\": \"ostrakan-profile/1\",\n \"controller\": {\"period\": \"120\",}}",
          "line 2, column 33: expected a key in double quotes"},
         {controller(R"("period": "120", "period": "010")"), R"(duplicate key "period")"},
+        // At the size limit a file is read; one byte more and it is refused unread.
+        {modem(R"("apn": ")" + std::string(kMaxProfileBytes - modem(R"("apn": "")").size(), 'a') + "\""),
+         "modem.apn: 1048522 bytes, at most 78 fit"},
+        {modem(R"("apn": ")" + std::string(kMaxProfileBytes + 1 - modem(R"("apn": "")").size(), 'a') + "\""),
+         "profile: larger than 1024 KiB"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
@@ -210,6 +215,29 @@ TEST(JsonReader, ReadsStrictJson) {
         {"\"\xED\xA0\x80\"", "error: invalid UTF-8"},
         {"\"\xF5\x80\x80\x80\"", "error: invalid UTF-8"},
         {"\"\xD0\"", "error: invalid UTF-8"},
+        // The edges of each UTF-8 length, raw and as escapes, and the forms just past them.
+        {"\"\x7F\xC2\x80\xDF\xBF\"", "'\x7F\xC2\x80\xDF\xBF'"},
+        {R"("\u007f\u0080\u07FF")", "'\x7F\xC2\x80\xDF\xBF'"},
+        {"\"\xE0\xA0\x80\xEF\xBF\xBF\"", "'\xE0\xA0\x80\xEF\xBF\xBF'"},
+        {R"("\u0800\uffff")", "'\xE0\xA0\x80\xEF\xBF\xBF'"},
+        {"\"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\"", "'\xF0\x90\x80\x80\xF4\x8F\xBF\xBF'"},
+        {R"("\ud800\udc00\udbff\udfff")", "'\xF0\x90\x80\x80\xF4\x8F\xBF\xBF'"},
+        {"\"\xED\x9F\xBF\xEE\x80\x80\"", "'\xED\x9F\xBF\xEE\x80\x80'"},  // U+D7FF, U+E000
+        {R"("\ud7ff\ue000")", "'\xED\x9F\xBF\xEE\x80\x80'"},
+        {"\"\xED\xBF\xBF\"", "error: invalid UTF-8"},      // U+DFFF
+        {R"("\udbff")", "error: a high surrogate without a low surrogate"},
+        {R"("\udfff")", "error: a low surrogate without a high surrogate"},
+        {R"("\udbff\ue000")", "error: a high surrogate without a low surrogate"},
+        {R"("\ud800\udbff")", "error: a high surrogate without a low surrogate"},
+        {"\"\xC1\xBF\"", "error: invalid UTF-8"},           // U+007F overlong
+        {"\"\xE0\x9F\xBF\"", "error: invalid UTF-8"},       // U+07FF overlong
+        {"\"\xF0\x8F\xBF\xBF\"", "error: invalid UTF-8"},   // U+FFFF overlong
+        {"\"\xF4\x90\x80\x80\"", "error: invalid UTF-8"},   // U+110000
+        {"\"\xF5\x80\x80\x80\"", "error: invalid UTF-8"},
+        {"\"\xE0\xA0\"", "error: invalid UTF-8"},           // cut short
+        {"\"\xF0\x90\x80\"", "error: invalid UTF-8"},
+        {"\"\xC2\x41\"", "error: invalid UTF-8"},           // no continuation
+        {"\"\x80\"", "error: invalid UTF-8"},
         {"\"abc", "error: unterminated string"},
         {"{\"a\": 1} x", "error: line 1, column 10: unexpected text after the end"},
         {"{\"a\": 1,\n  \"a\": 2}", "error: line 2, column 3: duplicate key \"a\""},

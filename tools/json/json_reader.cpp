@@ -1,6 +1,7 @@
 #include "tools/json/json_reader.h"
 
 #include <cstdint>
+#include <unordered_set>
 
 namespace ostrakan::json_reader {
 
@@ -152,12 +153,15 @@ private:
         ++pos_;  // '{'
         skipSpace();
         if (eat('}')) return true;
+        // The keys seen so far, hashed: a scan of the members for each key would
+        // make an object of n keys cost n squared.
+        std::unordered_set<std::string> seen;
         for (;;) {
             if (pos_ >= s_.size() || s_[pos_] != '"') return fail("expected a key in double quotes");
             const std::size_t keyPos = pos_;
             std::string key;
             if (!string(&key)) return false;
-            if (out->find(key)) return failAt(keyPos, "duplicate key \"" + key + "\"");
+            if (!seen.insert(key).second) return failAt(keyPos, "duplicate key \"" + key + "\"");
             skipSpace();
             if (!eat(':')) return fail("expected ':' after the key");
             skipSpace();

@@ -202,6 +202,9 @@ bool Profile::operator==(const Profile& o) const {
 
 bool parseProfile(const std::string& text, Profile* profile, std::string* error) {
     *profile = Profile{};
+    if (text.size() > kMaxProfileBytes)
+        return fail(error, "profile", "larger than " + std::to_string(kMaxProfileBytes / 1024) +
+                                          " KiB; a profile is a few KiB");
     Value root;
     if (!json_reader::parse(text, &root, error)) return false;
     if (root.type != Type::Object)

@@ -21,6 +21,11 @@ namespace ostrakan {
 constexpr const char* kProfileFormat = "ostrakan-profile/1";
 constexpr std::size_t kProfileChannels = 31;
 
+// The largest profile file read. A whole unit's profile is about 3 KiB; a reader
+// of any size would let a wrong file (a device, a disk image) take all memory.
+// The file is refused before it is read whole, so readers stop at this size + 1.
+constexpr std::size_t kMaxProfileBytes = 1024 * 1024;
+
 struct ProfileChannel {
     bool a = false;
     bool t = false;
@@ -63,7 +68,8 @@ struct Profile {
 
 // Reads a profile. On failure returns false with *error naming the item by its
 // path in the file ("controller.period: \"12\" is not three digits"), or the
-// line and column of a JSON syntax error. *profile is only meaningful on success.
+// line and column of a JSON syntax error; a text over kMaxProfileBytes is
+// refused unread. *profile is only meaningful on success.
 bool parseProfile(const std::string& text, Profile* profile, std::string* error);
 
 // Converts UTF-8 text to code page 1251; false when a character has no 1251 form.
