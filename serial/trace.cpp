@@ -42,6 +42,35 @@ Session gSessions[kMaxSessionTraces];
 
 }  // namespace
 
+bool findTraceSecret(const std::uint8_t* bytes, std::size_t count, std::size_t* begin, std::size_t* length) {
+    // "SICS=", a profile number, then the key; the value starts after the quote.
+    static const char kCommand[] = "SICS=";
+    static const char kKey[] = ",\"passwd\",\"";
+    const std::size_t commandLength = sizeof kCommand - 1;
+    const std::size_t keyLength = sizeof kKey - 1;
+    for (std::size_t i = 0; i + commandLength <= count; ++i) {
+        std::size_t j = 0;
+        while (j < commandLength && bytes[i + j] == static_cast<std::uint8_t>(kCommand[j])) ++j;
+        if (j < commandLength) continue;
+        std::size_t k = i + commandLength;
+        while (k < count && bytes[k] >= '0' && bytes[k] <= '9') ++k;
+        j = 0;
+        while (j < keyLength && k + j < count && bytes[k + j] == static_cast<std::uint8_t>(kKey[j])) ++j;
+        if (j < keyLength) continue;
+        const std::size_t start = k + keyLength;
+        std::size_t end = count;  // cut short: hide the rest
+        for (std::size_t q = count; q >= start + 2; --q)
+            if (bytes[q - 2] == '"' && bytes[q - 1] == '\r') {
+                end = q - 2;
+                break;
+            }
+        *begin = start;
+        *length = end - start;
+        return true;
+    }
+    return false;
+}
+
 bool beginSessionTrace(int fd, const char* recorder) {
     if (fd < 0) return false;
     for (Session& s : gSessions) {
@@ -85,17 +114,20 @@ void writeTrace(int fd, const char* direction, const std::uint8_t* bytes, std::s
         std::snprintf(head, sizeof head, "%02d:%02d:%02d.%03d ", local.hour, local.minute, local.second,
                       local.millisecond);
     }
+    std::size_t secretBegin = 0, secretLength = 0;
+    if (!findTraceSecret(bytes, count, &secretBegin, &secretLength)) secretBegin = count;
+    const auto secret = [&](std::size_t i) { return i >= secretBegin && i - secretBegin < secretLength; };
     LineWriter out{fd, {}};
     out.put(head);
     out.put(direction);
     for (std::size_t i = 0; i < count; ++i) {
         out.put(' ');
-        out.put(kHex[bytes[i] >> 4]);
-        out.put(kHex[bytes[i] & 0x0F]);
+        out.put(secret(i) ? '*' : kHex[bytes[i] >> 4]);
+        out.put(secret(i) ? '*' : kHex[bytes[i] & 0x0F]);
     }
     out.put(" |");
     for (std::size_t i = 0; i < count; ++i)
-        out.put(bytes[i] >= 0x20 && bytes[i] <= 0x7E ? static_cast<char>(bytes[i]) : '.');
+        out.put(secret(i) ? '*' : bytes[i] >= 0x20 && bytes[i] <= 0x7E ? static_cast<char>(bytes[i]) : '.');
     out.put("|\n");
     out.flush();
 }

@@ -10,6 +10,11 @@
 // Then the direction, the bytes in hex, and the bytes as text between bars
 // (anything outside 0x20..0x7E shown as '.'). The back end, ostrakan-cli and the
 // simulator all write them here; docs/cli-and-simulator.md describes both.
+//
+// Traces go to support and into tests, so the modem password never appears in
+// one: its bytes are written as "**" in the hex column and '*' in the text
+// column, one for each byte, wherever a burst carries the password command
+// (AT^SICS=0,"passwd","...").
 #pragma once
 
 #include <cstddef>
@@ -29,6 +34,12 @@ bool beginSessionTrace(int fd, const char* recorder);
 
 // Forgets fd's session (before the descriptor is closed).
 void endSessionTrace(int fd);
+
+// Where the password's bytes lie in a burst: true with [*begin, *begin + *length)
+// when the burst holds the password command, from the byte after its opening
+// quote up to the last quote before a CR (a password may hold quotes and CRs);
+// a burst cut before that quote hides everything after the opening quote.
+bool findTraceSecret(const std::uint8_t* bytes, std::size_t count, std::size_t* begin, std::size_t* length);
 
 // Writes the line for a burst of any length to fd, in 1 KiB pieces, with no
 // allocation; callers keep to one thread per descriptor. Does nothing for fd < 0.

@@ -419,6 +419,54 @@ TEST(TraceTest, ASessionTraceNamesItsRecorderAndTimesLinesFromItsStart) {
     EXPECT_EQ(got[line + 8 + 19 + 2], ':') << got;  // "HH:MM:..."
 }
 
+// Each row: a burst and what its plain trace line holds after the time of day.
+// The password's bytes are "**" and '*', one for each byte; nothing else is hidden.
+TEST(TraceTest, HidesThePasswordsBytesInBothColumns) {
+    // The line of `text` with bytes [from, from + count) hidden.
+    const auto line = [](const std::string& text, std::size_t from, std::size_t count) {
+        static const char kHex[] = "0123456789ABCDEF";
+        std::string hex, shown;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto b = static_cast<unsigned char>(text[i]);
+            const bool hidden = i >= from && i < from + count;
+            hex += hidden ? std::string(" **") : std::string{' ', kHex[b >> 4], kHex[b & 15]};
+            shown += hidden ? '*' : b >= 0x20 && b <= 0x7E ? static_cast<char>(b) : '.';
+        }
+        return "TX" + hex + " |" + shown + "|\n";
+    };
+    const std::string command = "AT^SICS=0,\"passwd\",\"";
+    const std::size_t at = command.size();
+    const struct {
+        const char* name;
+        std::string burst;
+        std::size_t hiddenFrom, hidden;
+    } rows[] = {
+        {"password", command + "pw\"\r\n", at, 2},
+        {"quotes and CR inside", command + "a\"b,c\r\"\r\n", at, 6},
+        {"Cyrillic in 1251", command + "\xCF\xE0\xF0\"\r\n", at, 3},
+        {"cut short", command + "sec", at, 3},
+        {"echo and OK", command + "pw\"\r\r\nOK\r\n", at, 2},
+        {"empty password", command + "\"\r\n", at, 0},
+        {"user in clear", "AT^SICS=0,\"user\",\"pw\"\r\n", 0, 0},
+        {"apn in clear", "AT^SICS=0,\"apn\",\"passwd\"\r\n", 0, 0},
+        {"address in clear", "AT^SISS=9,\"address\",\"socktcp://1.2.3.4:65534\"\r\n", 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        writeTrace(fds[1], "TX", reinterpret_cast<const std::uint8_t*>(row.burst.data()), row.burst.size());
+        ::close(fds[1]);
+        std::string got;
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(fds[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<std::size_t>(n));
+        ::close(fds[0]);
+        ASSERT_GT(got.size(), 13u);
+        EXPECT_EQ(got.substr(13), line(row.burst, row.hiddenFrom, row.hidden));
+    }
+}
+
 }  // namespace
 }  // namespace ostrakan
 
