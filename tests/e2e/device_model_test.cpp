@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -344,16 +345,50 @@ TEST(ReplayTest, ExchangesFromBothRecordersWithTheRecordingSidesDelayTakenOff) {
     EXPECT_EQ(takeExchange(e, "AT\r\n"), nullptr);
     EXPECT_EQ(takeExchange(e, "ATE0\r\n"), nullptr);
 
-    const char* const kBad[] = {
-        "+0.100 TX 41\n",                                // no header
-        "# some other tool\n+0.100 TX 41\n",
-        "# ostrakan-cli 1.1.0 trace\n12:00:00.100 TX 41\n",  // a plain trace
-        "# ostrakan-cli 1.1.0 trace\n+0.100 TX 4G\n",
+    // A hidden password matches whatever password the program sends in its place.
+    std::ofstream(path) << "# ostrakan-cli 1.1.0 trace, 9600 8N1, started 2026-12-07T12:00:00Z\n"
+                           "+0.100 TX 41 54 5E 53 49 43 53 3D 30 2C 22 70 61 73 73 77 64 22 2C 22 ** ** 22 0D 0A "
+                           "|AT^SICS=0,\"passwd\",\"**\"..|\n"
+                           "+0.400 RX 0D 0A 4F 4B 0D 0A |..OK..|\n";
+    std::vector<RecordedExchange> hidden;
+    ASSERT_TRUE(loadRecording(path, &hidden, &error)) << error;
+    EXPECT_EQ(takeExchange(hidden, "AT^SICS=0,\"user\",\"secret\"\r\n"), nullptr);
+    EXPECT_EQ(takeExchange(hidden, "AT^SICS=0,\"passwd\",\"a\"\"\r\n"), &hidden[0]);
+    hidden[0].used = false;
+    EXPECT_EQ(takeExchange(hidden, "AT^SICS=0,\"passwd\",\"\"\r\n"), &hidden[0]);
+
+    // Each row: a file that is no usable session trace, and what the message says.
+    const struct {
+        std::string text;
+        const char* error;
+    } kBad[] = {
+        {"+0.100 TX 41\n", "not a session trace line"},  // no header
+        {"# some other tool\n+0.100 TX 41\n", "not a header"},
+        {"# ostrakan-cli 1.1.0 trace\n12:00:00.100 TX 41\n", "is not a time stamp"},  // a plain trace
+        {"# ostrakan-cli 1.1.0 trace\n+0.100 TX 4G\n", "\"4G\" is not a byte in hex"},
+        {"# ostrakan-cli 1.1.0 trace\n+99999999999999999999.000 TX 41\n", ":2: \"+99999999999999999999.000\""},
+        {"# ostrakan-cli 1.1.0 trace\n+1000000000.000 TX 41\n", "at most 999999999 s"},
+        {"# ostrakan-cli 1.1.0 trace\n+0.100 TX ** 41 **\n", "in more than one place"},
+        {"", "holds no session"},
+        {"\n\n", "holds no session"},
+        {"# ostrakan-cli 1.1.0 trace\n", "holds no request"},
+        {"# ostrakan-cli 1.1.0 trace\n+0.100 RX 41\n", "holds no request"},
     };
-    for (const char* text : kBad) {
-        std::ofstream(path) << text;
+    for (const auto& bad : kBad) {
+        std::ofstream(path) << bad.text;
         std::vector<RecordedExchange> none;
-        EXPECT_FALSE(loadRecording(path, &none, &error)) << text;
+        EXPECT_FALSE(loadRecording(path, &none, &error)) << bad.text;
+        EXPECT_NE(error.find(bad.error), std::string::npos) << error;
+    }
+    // Too large (a sparse file), a folder and a device are refused unread.
+    std::ofstream(path) << "# ostrakan-cli 1.1.0 trace\n+0.100 TX 41\n";
+    std::filesystem::resize_file(path, kMaxRecordingBytes + 1);
+    const std::pair<std::string, const char*> kNotATrace[] = {
+        {path, "larger than 16 MiB"}, {::testing::TempDir(), "is a folder"}, {"/dev/zero", "is a device"}};
+    for (const auto& [file, why] : kNotATrace) {
+        std::vector<RecordedExchange> none;
+        EXPECT_FALSE(loadRecording(file, &none, &error)) << file;
+        EXPECT_NE(error.find(why), std::string::npos) << error;
     }
     std::remove(path.c_str());
 }
