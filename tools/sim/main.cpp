@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -106,6 +107,27 @@ int serveDevice(const SimOptions& options, SimServer& server, int stopFd) {
     return 0;
 }
 
+// The link of unit `number`, or "" for none.
+std::string linkOf(const SimOptions& options, int number) {
+    if (!options.linkDir.empty()) return options.linkDir + "/com" + std::to_string(number);
+    return options.link;
+}
+
+// A link left by an earlier run may be replaced; anything else at the path is
+// somebody's file or folder and stays.
+bool mayReplace(const std::string& path, std::string* error) {
+    std::error_code code;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, code);
+    if (status.type() == std::filesystem::file_type::not_found) return true;
+    if (code) {
+        *error = "cannot look at " + path + ": " + code.message();
+        return false;
+    }
+    if (std::filesystem::is_symlink(status)) return true;
+    *error = path + " exists and is not a symbolic link; --link replaces only a link";
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,6 +141,14 @@ int main(int argc, char** argv) {
         std::fputs(exitText.c_str(), stdout);
         return 0;
     }
+    if (options.device.empty())
+        for (int number = 1; number <= options.units; ++number) {
+            const std::string link = linkOf(options, number);
+            if (!link.empty() && !mayReplace(link, &error)) {
+                std::fprintf(stderr, "ostrakan-sim: %s\n", error.c_str());
+                return 2;
+            }
+        }
     std::vector<RecordedExchange> recording;
     if (!options.replay.empty() && !loadRecording(options.replay, &recording, &error)) {
         std::fprintf(stderr, "ostrakan-sim: %s\n", error.c_str());
@@ -162,10 +192,16 @@ int main(int argc, char** argv) {
                 status = 1;
                 break;
             }
-            if (!options.linkDir.empty()) unit.link = options.linkDir + "/com" + std::to_string(unit.number);
-            else unit.link = options.link;
+            unit.link = linkOf(options, unit.number);
             if (unit.link.empty()) continue;
-            ::unlink(unit.link.c_str());  // a link left by an earlier run
+            // A link left by an earlier run (checked above, and again here).
+            if (!mayReplace(unit.link, &error)) {
+                std::fprintf(stderr, "ostrakan-sim: %s\n", error.c_str());
+                unit.link.clear();
+                status = 2;
+                break;
+            }
+            ::unlink(unit.link.c_str());
             if (::symlink(unit.pty.slavePath.c_str(), unit.link.c_str()) != 0) {
                 std::fprintf(stderr, "ostrakan-sim: cannot link %s: %s\n", unit.link.c_str(), std::strerror(errno));
                 unit.link.clear();

@@ -1,0 +1,271 @@
+// Bad input from real life, end to end: trace files the simulator must refuse,
+// links it must not replace, traces that must not hold the password, and (with
+// the tool) password sources, huge profiles and the C locale. Each table is one
+// concern; every refusal must leave the line untouched.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+    long maxRssKb = 0;  // the child's peak memory
+};
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<char*> argvOf(std::vector<std::string>& args) {
+    std::vector<char*> v;
+    for (std::string& a : args) v.push_back(a.data());
+    v.push_back(nullptr);
+    return v;
+}
+
+class CliInputTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/ostrakan-input-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        work = dir;
+        link = (work / "com7").string();
+        simTrace = (work / "sim.trace").string();
+    }
+
+    void TearDown() override {
+        stopSim();
+        std::error_code ec;
+        fs::remove_all(work, ec);
+    }
+
+    // Runs `args` (the program first) in <work> with `env` over a clean port and
+    // locale, `input` on stdin; kills it after timeoutMs.
+    Result run(std::vector<std::string> args, std::vector<std::string> env = {}, const std::string& input = "",
+               int timeoutMs = 30000) {
+        const fs::path outFile = work / "run.out", errFile = work / "run.err", inFile = work / "run.in";
+        { std::ofstream(inFile, std::ios::binary) << input; }
+        int done[2];
+        EXPECT_EQ(::pipe(done), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(done[0]);
+            if (::chdir(work.c_str()) != 0) ::_exit(126);
+            ::setenv("OSTRAKAN_DEVICES", work.c_str(), 1);
+            ::unsetenv("OSTRAKAN_PORT");
+            ::unsetenv("LANG");
+            ::unsetenv("LC_ALL");
+            for (std::string& e : env) ::putenv(e.data());
+            const int i = ::open(inFile.c_str(), O_RDONLY);
+            const int o = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(i, STDIN_FILENO);
+            ::dup2(o, STDOUT_FILENO);
+            ::dup2(e, STDERR_FILENO);
+            auto argv = argvOf(args);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(done[1]);
+        pollfd p{done[0], POLLIN, 0};
+        const int ready = ::poll(&p, 1, timeoutMs);
+        ::close(done[0]);
+        if (ready <= 0) {
+            ::kill(pid, SIGKILL);
+            ADD_FAILURE() << args[0] << " did not finish in time";
+        }
+        int status = 0;
+        rusage usage{};
+        ::wait4(pid, &status, 0, &usage);
+        Result r;
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = slurp(outFile);
+        r.err = slurp(errFile);
+        r.maxRssKb = usage.ru_maxrss;
+        return r;
+    }
+
+    Result cli(std::vector<std::string> args, std::vector<std::string> env = {}, const std::string& input = "") {
+        args.insert(args.begin(), OSTRAKAN_CLI_PATH);
+        return run(args, env, input);
+    }
+
+    // The simulator linked as <work>/com7, tracing to simTrace.
+    void startSim(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {OSTRAKAN_SIM_PATH, "--link", link, "--trace-file", simTrace};
+        args.insert(args.end(), extra.begin(), extra.end());
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        simPid = ::fork();
+        if (simPid == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            const int err = ::open((work / "sim.err").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            ::dup2(err, STDERR_FILENO);
+            ::close(out[0]);
+            auto argv = argvOf(args);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        std::string first;
+        pollfd p{out[0], POLLIN, 0};
+        while (first.find('\n') == std::string::npos && ::poll(&p, 1, 10000) > 0) {
+            char c[256];
+            const ssize_t n = ::read(out[0], c, sizeof c);
+            if (n <= 0) break;
+            first.append(c, static_cast<std::size_t>(n));
+        }
+        ::close(out[0]);
+        ASSERT_NE(first.find("/dev/pts/"), std::string::npos) << slurp(work / "sim.err");
+    }
+
+    void stopSim() {
+        if (simPid <= 0) return;
+        ::kill(simPid, SIGTERM);
+        ::waitpid(simPid, nullptr, 0);
+        simPid = -1;
+    }
+
+    // What the simulator received (its RX lines), bytes in hex as traced.
+    std::vector<std::string> requests() const {
+        std::vector<std::string> v;
+        std::istringstream in(slurp(simTrace));
+        for (std::string line; std::getline(in, line);) {
+            const std::size_t rx = line.find(" RX ");
+            if (line[0] != '#' && rx != std::string::npos) v.push_back(line.substr(rx + 4));
+        }
+        return v;
+    }
+
+    fs::path work;
+    std::string link, simTrace;
+    pid_t simPid = -1;
+};
+
+#define EXPECT_RESULT(r, code) EXPECT_EQ((r).status, code) << "stdout: " << (r).out << "\nstderr: " << (r).err
+
+// Each row: a --replay file the simulator must refuse with exit 2 at once,
+// before it makes a pseudo-terminal or serves anything.
+TEST_F(CliInputTest, TheSimulatorRefusesABadReplayTrace) {
+    const std::string header = "# ostrakan-cli 1.1.0 trace, 9600 8N1, started 2026-12-07T12:00:00Z\n";
+    const struct {
+        const char* name;
+        std::string text;  // the file's text; "" and no file: see path
+        std::string path;  // a path of its own instead of a file with text
+        const char* error;
+    } rows[] = {
+        {"stamp too large for its integer", header + "+99999999999999999999.110 TX 41 54 0D 0A |AT..|\n", "",
+         "is not a time stamp"},
+        {"empty", "", "", "holds no session"},
+        {"header only", header, "", "holds no request"},
+        {"a folder", "", work.string(), "directory"},
+        {"a device", "", "/dev/zero", "is a device"},
+        {"missing", "", (work / "none.trace").string(), "does not exist"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string path = row.path;
+        if (path.empty()) {
+            path = (work / "bad.trace").string();
+            std::ofstream(path, std::ios::binary) << row.text;
+        }
+        const Result r = run({OSTRAKAN_SIM_PATH, "--replay", path, "--link", link}, {}, "", 5000);
+        EXPECT_RESULT(r, 2);
+        EXPECT_NE(r.err.find(row.error), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");  // no pseudo-terminal was offered
+        EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    }
+}
+
+// Each row: what lies at the --link path; only a link (or nothing) is replaced.
+TEST_F(CliInputTest, TheSimulatorReplacesOnlyALinkAtItsLinkPath) {
+    const fs::path path = work / "com7";
+    const struct {
+        const char* name;
+        int status;
+        void (*make)(const fs::path&);
+    } rows[] = {
+        {"a regular file", 2, [](const fs::path& p) { std::ofstream(p) << "keep me"; }},
+        {"a folder", 2, [](const fs::path& p) { fs::create_directory(p); }},
+        {"a stale link", 0, [](const fs::path& p) { fs::create_symlink("/dev/pts/nonexistent", p); }},
+        {"nothing", 0, [](const fs::path&) {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::error_code ec;
+        fs::remove_all(path, ec);
+        row.make(path);
+        if (row.status == 2) {
+            const Result r = run({OSTRAKAN_SIM_PATH, "--link", path.string()}, {}, "", 5000);
+            EXPECT_RESULT(r, 2);
+            EXPECT_NE(r.err.find("is not a symbolic link"), std::string::npos) << r.err;
+            EXPECT_TRUE(fs::exists(fs::symlink_status(path)));
+            if (fs::is_regular_file(fs::symlink_status(path))) {
+                EXPECT_EQ(slurp(path), "keep me");
+            }
+            // --link-dir keeps to the same rule for each comK.
+            const Result units = run({OSTRAKAN_SIM_PATH, "--units", "7", "--link-dir", work.string()}, {}, "", 5000);
+            EXPECT_RESULT(units, 2);
+        } else {
+            startSim();
+            EXPECT_TRUE(fs::is_symlink(fs::symlink_status(path)));
+            EXPECT_EQ(fs::read_symlink(path).string().rfind("/dev/pts/", 0), 0u);
+            stopSim();
+            EXPECT_FALSE(fs::exists(fs::symlink_status(path)));
+        }
+    }
+}
+
+// A modem write traced on both sides: neither trace holds the password, in hex
+// or as text, yet the tool's trace replays for a write with another password.
+TEST_F(CliInputTest, ATraceOfAModemWriteHoldsNoPassword) {
+    startSim();
+    const std::string cliTrace = (work / "cli.trace").string();
+    const std::string password = "Sekret-42";
+    const std::string passwordHex = "53 65 6B 72 65 74 2D 34 32";
+    Result r = cli({"-p", link, "--trace-file", cliTrace, "modem", "write", "--ip", "203.0.113.5", "--apn", "m2m",
+                    "--user", "fieldop", "--password", password});
+    EXPECT_RESULT(r, 0);
+    stopSim();
+    const std::string hidden = "22 2C 22 ** ** ** ** ** ** ** ** ** 22 0D 0A |AT^SICS=0,\"passwd\",\"*********\"..|";
+    for (const std::string& trace : {cliTrace, simTrace}) {
+        SCOPED_TRACE(trace);
+        const std::string text = slurp(trace);
+        EXPECT_EQ(text.find(password), std::string::npos) << text;
+        EXPECT_EQ(text.find(passwordHex), std::string::npos) << text;
+        EXPECT_NE(text.find(hidden), std::string::npos) << text;
+        // The other entries stay readable for support.
+        EXPECT_NE(text.find("AT^SICS=0,\"user\",\"fieldop\""), std::string::npos);
+        EXPECT_NE(text.find("socktcp://203.0.113.5:65534"), std::string::npos);
+    }
+
+    // Replayed, the recording answers a write with another password of another length.
+    startSim({"--replay", cliTrace});
+    r = cli({"-p", link, "modem", "write", "--ip", "203.0.113.5", "--apn", "m2m", "--user", "fieldop",
+             "--password", "other"});
+    EXPECT_RESULT(r, 0);
+    EXPECT_EQ(r.out, "Ok!\n");
+}
+
+}  // namespace
