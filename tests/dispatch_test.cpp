@@ -178,7 +178,7 @@ TEST(PortName, TheCheck) {
         bool ok;
     } cases[] = {
         {"COM1", true}, {"COM10", true}, {"COM256", true}, {"COM1x", true}, {"COM 7", true},
-        {"COM+3", true}, {"COM0", false}, {"COM257", false}, {"com3", false}, {"COM", false},
+        {"COM+3", true}, {"COM0", false}, {"COM257", false}, {"COM300", false}, {"COM099", true}, {"com3", false}, {"COM", false},
         {"LPT1", false}, {"COM12345", false}, {"COM-1", false}, {"COMx1", false}, {"", false},
     };
     for (const Case& c : cases)

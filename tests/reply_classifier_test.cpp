@@ -187,6 +187,11 @@ TEST_F(ClassifierTest, SicsTakesUserAndApn) {
         {"key anywhere in the burst", "\r\n^SICS: 0,\"conType\",\"GPRS0\"\r\n"
                                       "junk^SICS: 0,\"apn\",\"x\"",
          kOld, "x"},
+        // A line whose closing quote is missing: the value runs to the next quote,
+        // whatever line it is on.
+        {"user's closing quote missing",
+         "\r\n^SICS: 0,\"user\",\"bob\r\n^SICS: 0,\"apn\",\"x\"\r\n\r\nOK\r\n", "bob\r\n^SICS: 0,", "x"},
+        {"apn's closing quote missing", "\r\n^SICS: 0,\"apn\",\"inet\r\n\r\nOK\r\n", kOld, kOld},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -242,6 +247,11 @@ TEST_F(ClassifierTest, SissTakesTheAddressOfProfileNine) {
          "\r\n^SISS: 9,\"address\",\"socktcp://1234567890123456:65530\"\r\n", ""},
         {"33 characters ending in 0",
          "\r\n^SISS: 9,\"address\",\"socktcp://12345678901234567:65530\"\r\n", "1"},
+        // The closing quote missing: the value runs to the next quote and is cut as one.
+        {"closing quote missing",
+         "\r\n^SISS: 9,\"address\",\"socktcp://10.0.0.1:65534\r\n^SISS: 9,\"port\"\r\n", "10.0.0.1:65534\r\n^SI"},
+        {"closing quote missing, the next quote after a 0",
+         "\r\n^SISS: 9,\"address\",\"socktcp://10.0.0.1:65534\r\n^SISS: 10\"\r\n", "10."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
