@@ -26,4 +26,8 @@ if(OSTRAKAN_FUZZ)
     ostrakan_fuzzer(fuzz_settings)
     # The device model alone, without the simulator's serial server.
     ostrakan_fuzzer(fuzz_sim_requests tools/sim/device_model.cpp)
+    # The profile reader with the JSON reader under it.
+    ostrakan_fuzzer(fuzz_profile tools/profile/profile.cpp tools/json/json_reader.cpp tools/json/json_writer.cpp)
+    # The session trace reader of --replay and the trace lines it reads.
+    ostrakan_fuzzer(fuzz_trace_reader tools/sim/replay.cpp serial/trace.cpp serial/unix/trace.cpp)
 endif()

@@ -22,11 +22,13 @@ elif [[ "${1:-}" =~ ^[0-9]+$ ]]; then
     shift
 fi
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reply_classifier fuzz_settings fuzz_sim_requests)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reply_classifier fuzz_settings fuzz_sim_requests fuzz_profile fuzz_trace_reader)
 
 # Longest input each target reads: a 600-byte burst, its stale bytes and three
-# field texts; a settings file past the 100 bytes read; a few bursts of requests.
-declare -A max_len=([fuzz_reply_classifier]=2048 [fuzz_settings]=512 [fuzz_sim_requests]=1024)
+# field texts; a settings file past the 100 bytes read; a few bursts of requests;
+# a whole profile (about 3 KiB); a few trace lines or bursts.
+declare -A max_len=([fuzz_reply_classifier]=2048 [fuzz_settings]=512 [fuzz_sim_requests]=1024
+                    [fuzz_profile]=4096 [fuzz_trace_reader]=2048)
 
 out=build/fuzz
 cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
