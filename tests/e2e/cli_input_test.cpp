@@ -268,4 +268,154 @@ TEST_F(CliInputTest, ATraceOfAModemWriteHoldsNoPassword) {
     EXPECT_EQ(r.out, "Ok!\n");
 }
 
+// Each row: a password source that must be refused with exit 2 before any byte
+// reaches the unit or "_data.ini" is written; then the sources that are taken.
+TEST_F(CliInputTest, EachBadPasswordSourceIsRefusedBeforeAnythingIsSent) {
+    startSim();
+    { std::ofstream(work / "empty"); }
+    { std::ofstream(work / "blank-first") << "\nsecond\n"; }
+    { std::ofstream(work / "big") << std::string(5000, 'p'); }
+    { std::ofstream(work / "profile.json") << R"({"format": "ostrakan-profile/1", "modem": {"ip": "1.2.3.4", )"
+                                              R"("apn": "a", "user": "u", "password": "pw"}})"; }
+    fs::create_directory(work / "folder");
+    const std::vector<std::string> write = {"-p", link, "modem", "write", "--ip", "1.2.3.4", "--apn", "a",
+                                            "--user", "u"};
+    const struct {
+        const char* name;
+        std::vector<std::string> args;  // after the modem write's entries, or a whole restore
+        std::string input;
+        const char* error;
+    } rows[] = {
+        {"empty file", {"--password-file", "empty"}, "", "the first line is empty"},
+        {"empty first line", {"--password-file", "blank-first"}, "", "the first line is empty"},
+        {"folder", {"--password-file", "folder"}, "", "is a folder"},
+        {"device", {"--password-file", "/dev/zero"}, "", "is a device"},
+        {"over 4 KiB", {"--password-file", "big"}, "", "larger than 4 KiB"},
+        {"missing", {"--password-file", "none"}, "", "no such file"},
+        {"end of input", {"--password", "-"}, "", "no password read"},
+        {"empty line", {"--password", "-"}, "\n", "no password read"},
+        {"line over 4 KiB", {"--password", "-"}, std::string(5000, 'p') + "\n", "longer than 4 KiB"},
+        {"restore, empty file", {"restore", "profile.json", "--password-file", "empty"}, "", "the first line is empty"},
+        {"restore, device", {"restore", "profile.json", "--password-file", "/dev/zero"}, "", "is a device"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> args = row.args[0] == "restore" ? std::vector<std::string>{"-p", link} : write;
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const Result r = cli(args, {}, row.input);
+        EXPECT_RESULT(r, 2);
+        EXPECT_NE(r.err.find(row.error), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;  // one line
+        EXPECT_TRUE(requests().empty()) << "bytes reached the unit";
+        EXPECT_FALSE(fs::exists(work / "_data.ini"));
+    }
+
+    // Taken: a first line after a byte-order mark, and an empty password asked
+    // for in so many words. The trace shows how many bytes went.
+    { std::ofstream(work / "bom") << "\xEF\xBB\xBFsecret\r\nsecond\n"; }
+    const struct {
+        std::vector<std::string> args;
+        const char* sent;
+        const char* saved;
+    } taken[] = {
+        {{"--password-file", "bom"}, "22 ** ** ** ** ** ** 22 0D 0A", "1.2.3.4\r\na\r\nu\r\nsecret"},
+        {{"--password", ""}, "22 22 0D 0A", "1.2.3.4\r\na\r\nu\r\n"},
+    };
+    for (const auto& t : taken) {
+        SCOPED_TRACE(t.sent);
+        std::vector<std::string> args = write;
+        args.insert(args.end(), t.args.begin(), t.args.end());
+        const Result r = cli(args);
+        EXPECT_RESULT(r, 0);
+        const auto sent = requests();
+        // "...passwd",VALUE CR LF
+        const std::string line = "73 73 77 64 22 2C " + std::string(t.sent) + " |";
+        EXPECT_NE(std::find_if(sent.begin(), sent.end(),
+                               [&](const std::string& s) { return s.find(line) != std::string::npos; }),
+                  sent.end());
+        EXPECT_EQ(slurp(work / "_data.ini"), t.saved);
+    }
+}
+
+// SIGTERM (and Ctrl-C) ends the wait for "--password -": 128 + the signal,
+// nothing sent.
+TEST_F(CliInputTest, ASignalEndsTheWaitForThePassword) {
+    startSim();
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        int input[2];
+        ASSERT_EQ(::pipe(input), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(input[0], STDIN_FILENO);
+            ::close(input[1]);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            std::vector<std::string> args = {OSTRAKAN_CLI_PATH, "-p", link, "modem", "write", "--password", "-"};
+            auto argv = argvOf(args);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(input[0]);
+        ::usleep(300 * 1000);  // it waits for a line that never comes
+        ::kill(pid, signal);
+        int status = 0;
+        for (int i = 0; i < 50 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) ::usleep(100 * 1000);
+        if (::waitpid(pid, &status, WNOHANG) == 0 && !WIFEXITED(status)) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+        }
+        ::close(input[1]);
+        EXPECT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+        EXPECT_TRUE(requests().empty());
+    }
+}
+
+// In the C locale (cron, systemd units, many SSH sessions) texts are taken as
+// UTF-8: "Иван" reaches the unit in 1251, never as its UTF-8 bytes, the same
+// from "modem write" and from a profile's "restore"; bytes that are no UTF-8 are
+// refused before anything is sent.
+TEST_F(CliInputTest, TheCLocaleSendsNoUtf8Bytes) {
+    startSim();
+    const std::string ivan1251 = "22 C8 E2 E0 ED 22";
+    { std::ofstream(work / "profile.json") << R"({"format": "ostrakan-profile/1", "modem": {"ip": "1.2.3.4", )"
+                                              R"("apn": "a", "user": "Иван", "password": "pw"}})"; }
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+        bool sent;
+    } rows[] = {
+        {"modem write",
+         {"modem", "write", "--ip", "1.2.3.4", "--apn", "a", "--user", "Иван", "--password", "pw"}, 0, true},
+        {"restore", {"restore", "profile.json"}, 0, true},
+        {"bytes that are no UTF-8", {"modem", "write", "--user", "\xC8\xE2\xE0\xED"}, 2, false},
+    };
+    for (const char* locale : {"LC_ALL=C", "LC_ALL=POSIX"}) {
+        for (const auto& row : rows) {
+            SCOPED_TRACE(std::string(locale) + " " + row.name);
+            std::ofstream(simTrace, std::ios::trunc).close();
+            std::vector<std::string> args = {"-p", link};
+            args.insert(args.end(), row.args.begin(), row.args.end());
+            const Result r = cli(args, {locale});
+            EXPECT_RESULT(r, row.status);
+            const auto sent = requests();
+            EXPECT_EQ(sent.empty(), !row.sent);
+            bool user1251 = false;
+            for (const std::string& s : sent) {
+                EXPECT_EQ(s.find(" D0 "), std::string::npos) << s;  // Cyrillic's UTF-8 lead bytes
+                EXPECT_EQ(s.find(" D1 "), std::string::npos) << s;
+                user1251 = user1251 || s.find(ivan1251) != std::string::npos;
+            }
+            EXPECT_EQ(user1251, row.sent);
+        }
+    }
+    // Read back in the C locale, the user shows as UTF-8.
+    const Result r = cli({"-p", link, "modem", "read"}, {"LC_ALL=C"});
+    EXPECT_RESULT(r, 0);
+    EXPECT_NE(r.out.find("User: Иван\n"), std::string::npos) << r.out;
+}
+
 }  // namespace
