@@ -337,42 +337,6 @@ TEST_F(CliInputTest, EachBadPasswordSourceIsRefusedBeforeAnythingIsSent) {
     }
 }
 
-// SIGTERM (and Ctrl-C) ends the wait for "--password -": 128 + the signal,
-// nothing sent.
-TEST_F(CliInputTest, ASignalEndsTheWaitForThePassword) {
-    startSim();
-    for (const int signal : {SIGTERM, SIGINT}) {
-        SCOPED_TRACE(signal);
-        int input[2];
-        ASSERT_EQ(::pipe(input), 0);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::dup2(input[0], STDIN_FILENO);
-            ::close(input[1]);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, STDOUT_FILENO);
-            ::dup2(null, STDERR_FILENO);
-            std::vector<std::string> args = {OSTRAKAN_CLI_PATH, "-p", link, "modem", "write", "--password", "-"};
-            auto argv = argvOf(args);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(input[0]);
-        ::usleep(300 * 1000);  // it waits for a line that never comes
-        ::kill(pid, signal);
-        int status = 0;
-        for (int i = 0; i < 50 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) ::usleep(100 * 1000);
-        if (::waitpid(pid, &status, WNOHANG) == 0 && !WIFEXITED(status)) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-        }
-        ::close(input[1]);
-        EXPECT_TRUE(WIFEXITED(status)) << status;
-        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
-        EXPECT_TRUE(requests().empty());
-    }
-}
-
 // In the C locale (cron, systemd units, many SSH sessions) texts are taken as
 // UTF-8: "Иван" reaches the unit in 1251, never as its UTF-8 bytes, the same
 // from "modem write" and from a profile's "restore"; bytes that are no UTF-8 are
