@@ -1,5 +1,7 @@
 #include "tools/cli/unit_restore.h"
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -26,6 +28,13 @@ std::string shown(const std::string& bytes) { return "\"" + cp1251ToUtf8(bytes) 
 // The item's path in the profile, as the written list names it.
 const char* const kParameterPaths[kParameterCount] = {"controller.period", "controller.address", "controller.phone1",
                                                       "controller.phone2", "controller.sms"};
+
+// Whether a restore of the plan writes the modem: its without-internet path, or
+// entries from the profile or the password file.
+bool writesModem(const Plan& plan) {
+    const Profile& p = plan.profile;
+    return p.internet == false || p.writesModemEntries() || plan.password.has_value();
+}
 
 // The writes and the verification; each step's name goes to `progress` and to
 // r->step, each item sent to r->written.
@@ -54,8 +63,7 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
         r->written.push_back("controller.channels");
     }
     const bool withoutInternet = p.internet == false;
-    const bool modemEntries = p.writesModemEntries() || (plan.password && !withoutInternet);
-    if (withoutInternet || modemEntries) {
+    if (writesModem(plan)) {
         step("write modem");
         ModemEntries m;
         m.noInternet = withoutInternet;
@@ -69,6 +77,8 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
             m.entries[3] = *plan.password;
         }
         if (const int status = sendModem(s, m, why)) {
+            // "NoSave": the modem holds the entries, only "_data.ini" was not replaced.
+            if (std::strcmp(textOf(s, s.core.setupStatusField), kNotSavedText) == 0) r->written.push_back("modem");
             if (status == kExitNoAnswer) *why = "modem write: " + *why;
             return status;
         }
@@ -104,7 +114,7 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
                                            (boxes[b][0] ? "on" : "off") + ", reads " + (boxes[b][1] ? "on" : "off"));
         }
     }
-    if (withoutInternet || modemEntries) {
+    if (writesModem(plan)) {
         step("verify modem");
         ModemReading m;
         if (const int status = fetchModem(s, &m, why)) return status;
@@ -195,10 +205,38 @@ int readUnit(Session& s, Profile* p, Progress& progress, std::string* why) {
     return kExitDone;
 }
 
+std::vector<std::string> plannedPaths(const Plan& plan) {
+    const Profile& p = plan.profile;
+    std::vector<std::string> paths;
+    const std::optional<std::string>* texts[kParameterCount] = {&p.period, &p.address, &p.phone1, &p.phone2, &p.sms};
+    for (int i = 0; i < kParameterCount; ++i)
+        if (*texts[i]) paths.push_back(kParameterPaths[i]);
+    if (p.channels) paths.push_back("controller.channels");
+    if (writesModem(plan)) paths.push_back("modem");
+    return paths;
+}
+
 RestoreResult restoreUnit(Session& s, const Plan& plan, bool verify, Progress& progress) {
     RestoreResult r;
     r.status = restoreSteps(s, plan, verify, progress, &r);
+    // Only an open port can be lost; restoreSteps runs on one.
+    r.lost = r.status == kExitPort;
+    if (r.status == kExitDone || r.status == kExitDifferent) r.step = "done";
+    for (const std::string& path : plannedPaths(plan))
+        if (std::find(r.written.begin(), r.written.end(), path) == r.written.end()) r.unwritten.push_back(path);
     return r;
+}
+
+const char* unitStatus(const RestoreResult& r) {
+    if (r.status >= 128) return "interrupted";
+    switch (r.status) {
+    case kExitDone: return "ok";
+    case kExitDifferent: return "different";
+    case kExitNoAnswer: return "no-answer";
+    case kExitPort: return r.lost ? "lost" : "port-trouble";
+    case kExitUsage: return "refused";
+    default: return "no-answer";
+    }
 }
 
 }  // namespace ostrakan::cli

@@ -41,8 +41,17 @@ struct RestoreResult {
     std::string why;                       // when status is neither done nor different
     std::vector<std::string> differences;  // each item that reads otherwise than written
     std::vector<std::string> written;      // profile paths sent, in order: "controller.period", ..., "modem"
-    std::string step;                      // the step it was in when it ended
+    std::vector<std::string> unwritten;    // profile paths planned but not sent
+    std::string step;                      // the step it ended in; "done" when it ran to its end
+    bool lost = false;                     // kExitPort: the device went away (not a port that did not open)
 };
+
+// The profile paths a restore of the plan writes, in the order it writes them.
+std::vector<std::string> plannedPaths(const Plan& plan);
+
+// One word for how a unit ended, as the provision report and table give it: ok,
+// different, no-answer, lost, port-trouble, interrupted or refused.
+const char* unitStatus(const RestoreResult& r);
 
 // Writes what the plan holds, then (with verify) reads it back.
 RestoreResult restoreUnit(Session& s, const Plan& plan, bool verify, Progress& progress);

@@ -42,7 +42,9 @@ struct Unit : Progress {
 
     void work(const Plan& plan) {
         const auto start = std::chrono::steady_clock::now();
-        stepName.store("open");
+        step("open");
+        result.step = "open";
+        result.unwritten = plannedPaths(plan);
         result.status = openSession(session, port, &sim, &result.why);
         if (result.status == kExitDone) result = restoreUnit(session, plan, true, *this);
         session.core.closePort();
@@ -56,20 +58,9 @@ struct Unit : Progress {
         doneSignal->notify_all();
     }
 
-    const char* state() const {
-        if (!finished.load()) return "running";
-        switch (result.status) {
-        case kExitDone: return "ok";
-        case kExitDifferent: return "different";
-        case kExitNoAnswer: return "failed";
-        case kExitPort: return "port trouble";
-        default: return result.status >= 128 ? "interrupted" : "failed";
-        }
-    }
-
     Table::Row row() const {
         if (!finished.load()) return {port, std::string(stepName.load()) + " ..."};
-        return {port, std::string(state()) + (result.why.empty() ? "" : ": " + result.why)};
+        return {port, std::string(unitStatus(result)) + (result.why.empty() ? "" : ": " + result.why)};
     }
 };
 
@@ -89,10 +80,14 @@ bool writeReport(const std::string& path, const std::vector<std::unique_ptr<Unit
     for (const auto& u : units) {
         const RestoreResult& r = u->result;
         json.beginObject().key("port").value(u->port).key("ok").value(r.status == kExitDone);
+        json.key("status").value(unitStatus(r)).key("exit").value(static_cast<long long>(r.status));
+        json.key("step").value(r.step);
         json.key("seconds").fixed(u->seconds, 2).key("error");
         if (r.status == kExitDone) json.null();
         else json.value(r.why);
-        json.key("differences").beginArray();
+        json.key("written").beginArray();
+        for (const std::string& w : r.written) json.value(w);
+        json.endArray().key("differences").beginArray();
         for (const std::string& d : r.differences) json.value(d);
         json.endArray().endObject();
     }
