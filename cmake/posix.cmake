@@ -48,6 +48,7 @@ add_library(ostrakan_cli STATIC
     tools/cli/secrets.cpp
     tools/cli/session.cpp
     tools/cli/unit_restore.cpp
+    tools/cli/unix/files.cpp
     tools/cli/unix/platform.cpp
     tools/cli/unix/text_encoding.cpp
 )

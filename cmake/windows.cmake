@@ -73,6 +73,7 @@ if(OSTRAKAN_CLI11_ROOT)
         tools/cli/secrets.cpp
         tools/cli/session.cpp
         tools/cli/unit_restore.cpp
+        tools/cli/windows/files.cpp
         tools/cli/windows/main.cpp
         tools/cli/windows/platform.cpp
         tools/cli/windows/text_encoding.cpp

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "tools/cli/cli.h"
+#include "tools/cli/files.h"
 #include "tools/cli/operations.h"
 #include "tools/cli/options.h"
 #include "tools/cli/secrets.h"
@@ -14,6 +13,10 @@
 namespace ostrakan::cli {
 
 namespace {
+
+// A profile is a few kilobytes; anything past this is not one, and is refused
+// before it is read whole.
+constexpr std::size_t kProfileLimit = 1 << 20;
 
 bool toDevice(std::optional<std::string>& text) {
     if (!text) return true;
@@ -63,6 +66,7 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
         r->written.push_back("controller.channels");
     }
     const bool withoutInternet = p.internet == false;
+    std::string sent[3];  // ip, apn, user as the Write sent them (1251)
     if (writesModem(plan)) {
         step("write modem");
         ModemEntries m;
@@ -76,6 +80,10 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
             m.given[3] = true;
             m.entries[3] = *plan.password;
         }
+        // What goes out for an entry the plan does not give is what "_data.ini"
+        // loaded into the panel: verified as well as the rest.
+        const TextField* fields[3] = {&s.core.ipAddressField, &s.core.apnField, &s.core.userField};
+        for (int k = 0; k < 3; ++k) sent[k] = m.given[k] ? m.entries[k] : textOf(s, *fields[k]);
         if (const int status = sendModem(s, m, why)) {
             // "NoSave": the modem holds the entries, only "_data.ini" was not replaced.
             if (std::strcmp(textOf(s, s.core.setupStatusField), kNotSavedText) == 0) r->written.push_back("modem");
@@ -122,19 +130,18 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
             *why = "modem read: Error!";
             return kExitNoAnswer;
         }
-        const bool empty = m.status == "Empty0" || m.status == "Empty9";
         if (withoutInternet) {
-            if (!empty) differences->push_back("modem.internet: wrote false, reads an internet profile");
-        } else if (empty) {
+            if (!holdsNoInternet(m)) differences->push_back("modem.internet: wrote false, reads an internet profile");
+        } else if (m.status != "Ok!") {
             differences->push_back("modem: wrote an internet profile, reads " + m.status);
         } else {
             // The password cannot be read back: the modem does not give it out.
-            const std::pair<const char*, std::pair<const std::optional<std::string>*, const std::string*>> entries[] = {
-                {"modem.ip", {&p.ip, &m.ip}}, {"modem.apn", {&p.apn, &m.apn}}, {"modem.user", {&p.user, &m.user}}};
-            for (const auto& [name, pair] : entries)
-                if (*pair.first && **pair.first != *pair.second)
-                    differences->push_back(std::string(name) + ": wrote " + shown(**pair.first) + ", reads " +
-                                           shown(*pair.second));
+            static const char* const kNames[3] = {"modem.ip", "modem.apn", "modem.user"};
+            const std::string* read[3] = {&m.ip, &m.apn, &m.user};
+            for (int k = 0; k < 3; ++k)
+                if (sent[k] != *read[k])
+                    differences->push_back(std::string(kNames[k]) + ": wrote " + shown(sent[k]) + ", reads " +
+                                           shown(*read[k]));
         }
     }
     return differences->empty() ? kExitDone : kExitDifferent;
@@ -143,16 +150,11 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
 }  // namespace
 
 int loadPlan(const std::string& path, const std::string& passwordFile, Plan* plan, std::string* why) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *why = "cannot read " + path;
-        return kExitUsage;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
+    std::string text;
+    if (!readInputFile(path, kProfileLimit, &text, why)) return kExitUsage;
     std::string error;
     Profile& p = plan->profile;
-    if (!parseProfile(text.str(), &p, &error) ||
+    if (!parseProfile(text, &p, &error) ||
         !validateProfile(p, [](const std::string& u, std::string* b) { return utf8ToCp1251(u, b); }, &error)) {
         *why = path + ": " + error;
         return kExitUsage;
@@ -171,6 +173,14 @@ int loadPlan(const std::string& path, const std::string& passwordFile, Plan* pla
             return kExitUsage;
         }
         plan->password = bytes;
+    }
+    if (writesModem(*plan) && p.internet != false) {
+        const bool given[4] = {p.ip.has_value(), p.apn.has_value(), p.user.has_value(),
+                               p.password.has_value() || plan->password.has_value()};
+        if (checkModemSources(given, true, &error) != kExitDone) {
+            *why = path + ": " + error;
+            return kExitUsage;
+        }
     }
     return kExitDone;
 }
@@ -192,7 +202,7 @@ int readUnit(Session& s, Profile* p, Progress& progress, std::string* why) {
     progress.step("read modem");
     ModemReading r;
     if (const int status = fetchModem(s, &r, why)) return status;
-    if (r.status == "Empty0") {
+    if (r.status == "Empty0" || (r.status == "Ok!" && holdsNoInternet(r))) {
         p->internet = false;
     } else if (r.status == "Ok!") {
         p->ip = cp1251ToUtf8(r.ip);
@@ -204,6 +214,8 @@ int readUnit(Session& s, Profile* p, Progress& progress, std::string* why) {
     }
     return kExitDone;
 }
+
+bool sendsPassword(const Plan& plan) { return writesModem(plan) && plan.profile.internet != false; }
 
 std::vector<std::string> plannedPaths(const Plan& plan) {
     const Profile& p = plan.profile;

@@ -27,8 +27,10 @@ struct Plan {
     std::optional<std::string> password;  // --password-file, over the profile's (1251)
 };
 
-// Parses, validates and converts a profile file; on failure a message naming
-// the item (kExitUsage), or an empty message when it has been printed already.
+// Parses, validates and converts a profile file, and checks that every modem
+// entry a full Write sends has a source (the profile, the password file or
+// "_data.ini"). On failure a message naming the item (kExitUsage), or an empty
+// message when it has been printed already.
 int loadPlan(const std::string& path, const std::string& passwordFile, Plan* plan, std::string* why);
 
 // Reads the whole unit into a profile (texts UTF-8). A modem without an internet
@@ -45,6 +47,10 @@ struct RestoreResult {
     std::string step;                      // the step it ended in; "done" when it ran to its end
     bool lost = false;                     // kExitPort: the device went away (not a port that did not open)
 };
+
+// Whether a restore of the plan sends the modem password (its full modem path),
+// which the modem never gives back.
+bool sendsPassword(const Plan& plan);
 
 // The profile paths a restore of the plan writes, in the order it writes them.
 std::vector<std::string> plannedPaths(const Plan& plan);

@@ -92,7 +92,7 @@ bool writeReport(const std::string& path, const std::vector<std::unique_ptr<Unit
         json.endArray().endObject();
     }
     json.endArray().endObject();
-    return writeFile(path, json.text() + "\n");
+    return writeOutputFile(path, json.text() + "\n");
 }
 
 int provision(const Plan& plan, const std::vector<std::string>& ports, const Parsed& p, const Context& context) {
@@ -144,12 +144,16 @@ int provision(const Plan& plan, const std::vector<std::string>& ports, const Par
         for (const std::string& d : u->result.differences) printErr("%s: %s\n", u->port.c_str(), d.c_str());
     }
     printErr("ostrakan-cli: provision: %zu of %zu units hold the profile (%.1f s)\n", done, units.size(), seconds);
-    if (!p.reportFile.empty() && !writeReport(p.reportFile, units))
-        printErr("ostrakan-cli: cannot write %s\n", p.reportFile.c_str());
+    if (sendsPassword(plan))
+        printErr("ostrakan-cli: provision: the modem password was sent but cannot be read back, so it is not verified\n");
+    const bool reported = p.reportFile.empty() || writeReport(p.reportFile, units);
     if (context.stopped()) {
         printErr("ostrakan-cli: interrupted\n");
         return context.interruptedStatus();
     }
+    // A report asked for and not written is the run's failure: the units' results
+    // are on stderr, but a script reading the report would find none or an old one.
+    if (!reported) return kExitOutput;
     return done == units.size() ? kExitDone : kExitNoAnswer;
 }
 

@@ -36,6 +36,8 @@ int restoreCommand(const Parsed& p, const Context& context) {
             return r.status;
         }
         printErr("ostrakan-cli: restore: %s\n", verify ? "done, the unit holds the profile" : "done (not verified)");
+        if (verify && sendsPassword(plan))
+            printErr("ostrakan-cli: restore: the modem password was sent but cannot be read back, so it is not verified\n");
         return static_cast<int>(kExitDone);
     });
 }
