@@ -1,5 +1,6 @@
 // provision FILE --ports P1,P2,...: restore and verify on every port at once,
 // one worker thread per port, with a live table and a JSON report.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +13,7 @@
 #include "tools/cli/commands/commands.h"
 #include "tools/cli/output.h"
 #include "tools/cli/platform.h"
+#include "tools/cli/port_identity.h"
 #include "tools/cli/unit_restore.h"
 
 namespace ostrakan::cli {
@@ -23,7 +25,8 @@ namespace {
 // and the results only after joining it.
 struct Unit : Progress {
     explicit Unit(const std::atomic<int>& interrupted) : session(interrupted) {}
-    std::string port;
+    std::string port;      // as named in --ports
+    std::string openName;  // as opened (on Windows "com3" is COM3)
     Session session;
     std::unique_ptr<BuiltInSimulator> sim;
     std::thread worker;
@@ -45,7 +48,7 @@ struct Unit : Progress {
         step("open");
         result.step = "open";
         result.unwritten = plannedPaths(plan);
-        result.status = openSession(session, port, &sim, &result.why);
+        result.status = openSession(session, openName, &sim, &result.why);
         if (result.status == kExitDone) result = restoreUnit(session, plan, true, *this);
         session.core.closePort();
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -68,9 +71,38 @@ std::vector<std::string> splitPorts(const std::string& list) {
     std::vector<std::string> ports;
     std::string item;
     std::istringstream in(list);
-    while (std::getline(in, item, ','))
-        if (!item.empty()) ports.push_back(item);
+    while (std::getline(in, item, ',')) {
+        // "COM3, COM4": the spaces are the list's, not the names'.
+        const std::size_t first = item.find_first_not_of(" \t");
+        if (first == std::string::npos) continue;
+        ports.push_back(item.substr(first, item.find_last_not_of(" \t") - first + 1));
+    }
     return ports;
+}
+
+// Every name checked and resolved before any unit is touched: a bad name, or
+// one device named twice (its second worker would find the port in use by the
+// first), refuses the whole run. *open gets the names to open.
+int checkPorts(const std::vector<std::string>& ports, std::vector<std::string>* open) {
+    std::vector<std::string> identities, problems;
+    for (const std::string& port : ports) {
+        std::string name = port, identity, why;
+        if (port != "sim" && !portIdentity(port, &name, &identity, &why)) {
+            problems.push_back(port + ": " + why);
+        } else if (port != "sim") {  // each "sim" is a simulator of its own
+            const auto same = std::find(identities.begin(), identities.end(), identity);
+            if (same != identities.end())
+                problems.push_back(port + ": the same device as " + ports[static_cast<std::size_t>(
+                                                                         same - identities.begin())] +
+                                   " (" + identity + ")");
+        }
+        identities.push_back(port == "sim" ? std::string() : identity);
+        open->push_back(name);
+    }
+    if (problems.empty()) return kExitDone;
+    std::string text = "provision: --ports: ";
+    for (std::size_t i = 0; i < problems.size(); ++i) text += (i ? "; " : "") + problems[i];
+    return refuse(text + "; nothing was sent");
 }
 
 bool writeReport(const std::string& path, const std::vector<std::unique_ptr<Unit>>& units) {
@@ -95,12 +127,14 @@ bool writeReport(const std::string& path, const std::vector<std::unique_ptr<Unit
     return writeOutputFile(path, json.text() + "\n");
 }
 
-int provision(const Plan& plan, const std::vector<std::string>& ports, const Parsed& p, const Context& context) {
+int provision(const Plan& plan, const std::vector<std::string>& ports, const std::vector<std::string>& open,
+              const Parsed& p, const Context& context) {
     // Every session is made, and loads "_data.ini", before the first worker starts.
     std::vector<std::unique_ptr<Unit>> units;
-    for (const std::string& port : ports) {
+    for (std::size_t i = 0; i < ports.size(); ++i) {
         units.push_back(std::make_unique<Unit>(*context.interrupted));
-        units.back()->port = port;
+        units.back()->port = ports[i];
+        units.back()->openName = open[i];
         units.back()->session.core.startUp();
         if (p.trace) units.back()->session.line.setTrace(kStandardError);
     }
@@ -169,7 +203,9 @@ int provisionCommand(const Parsed& p, const Context& context) {
     restrictNewFiles();
     const std::vector<std::string> ports = splitPorts(p.ports);
     if (ports.empty()) return refuse("provision: --ports names no port");
-    return provision(plan, ports, p, context);
+    std::vector<std::string> open;
+    if (const int status = checkPorts(ports, &open)) return status;
+    return provision(plan, ports, open, p, context);
 }
 
 }  // namespace ostrakan::cli
