@@ -51,6 +51,7 @@ add_library(ostrakan_cli STATIC
     tools/cli/unix/files.cpp
     tools/cli/unix/platform.cpp
     tools/cli/unix/port_identity.cpp
+    tools/cli/unix/terminal.cpp
     tools/cli/unix/text_encoding.cpp
 )
 target_link_libraries(ostrakan_cli PUBLIC ostrakan_posix ostrakan_sim ostrakan_profile ostrakan_json)

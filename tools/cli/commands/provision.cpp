@@ -15,6 +15,8 @@
 #include "tools/cli/platform.h"
 #include "tools/cli/port_identity.h"
 #include "tools/cli/unit_restore.h"
+#include "serial/trace.h"
+#include "version.h"
 
 namespace ostrakan::cli {
 
@@ -63,7 +65,10 @@ struct Unit : Progress {
 
     Table::Row row() const {
         if (!finished.load()) return {port, std::string(stepName.load()) + " ..."};
-        return {port, std::string(unitStatus(result)) + (result.why.empty() ? "" : ": " + result.why)};
+        // The row starts with the port: the reason need not name it again.
+        std::string why = result.why;
+        if (why.compare(0, port.size() + 2, port + ": ") == 0) why.erase(0, port.size() + 2);
+        return {port, std::string(unitStatus(result)) + (why.empty() ? "" : ": " + why)};
     }
 };
 
@@ -127,6 +132,22 @@ bool writeReport(const std::string& path, const std::vector<std::unique_ptr<Unit
     return writeOutputFile(path, json.text() + "\n");
 }
 
+// "trace.log" for port "/dev/ttyUSB0": "trace-dev_ttyUSB0.log", one file per
+// port, the port's name made safe for a file name.
+std::string tracePath(const std::string& path, const std::string& port) {
+    std::string tag;
+    for (char c : port) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '.';
+        if (plain) tag += c;
+        else if (!tag.empty() && tag.back() != '_') tag += '_';
+    }
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::size_t dot = path.rfind('.');
+    const bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return extension ? path.substr(0, dot) + "-" + tag + path.substr(dot) : path + "-" + tag;
+}
+
 int provision(const Plan& plan, const std::vector<std::string>& ports, const std::vector<std::string>& open,
               const Parsed& p, const Context& context) {
     // Every session is made, and loads "_data.ini", before the first worker starts.
@@ -137,6 +158,21 @@ int provision(const Plan& plan, const std::vector<std::string>& ports, const std
         units.back()->openName = open[i];
         units.back()->session.core.startUp();
         if (p.trace) units.back()->session.line.setTrace(kStandardError);
+    }
+    if (!p.traceFile.empty()) {
+        std::vector<std::string> paths;
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            std::string path = tracePath(p.traceFile, ports[i]);
+            // Two names that make one file name ("a/b", "a_b") still get a file each.
+            if (std::find(paths.begin(), paths.end(), path) != paths.end())
+                path = tracePath(p.traceFile, ports[i] + "-" + std::to_string(i + 1));
+            paths.push_back(path);
+            std::string why;
+            const int fd = openTraceFile(path, &why);
+            if (fd < 0) return refuse("cannot open " + path + ": " + why + "; nothing was sent");
+            beginSessionTrace(fd, "ostrakan-cli " OSTRAKAN_VERSION);
+            units[i]->session.line.setTrace(fd);  // closed by the system at exit, after the port
+        }
     }
     std::mutex doneMutex;
     std::condition_variable doneSignal;
@@ -174,7 +210,9 @@ int provision(const Plan& plan, const std::vector<std::string>& ports, const std
             ++done;
             continue;
         }
-        printErr("%s: %s\n", u->port.c_str(), u->result.why.c_str());
+        // The port once: most messages name it already.
+        if (u->result.why.find(u->port) == std::string::npos) printErr("%s: ", u->port.c_str());
+        printErr("%s\n", u->result.why.c_str());
         for (const std::string& d : u->result.differences) printErr("%s: %s\n", u->port.c_str(), d.c_str());
     }
     printErr("ostrakan-cli: provision: %zu of %zu units hold the profile (%.1f s)\n", done, units.size(), seconds);
