@@ -48,7 +48,10 @@ add_library(ostrakan_cli STATIC
     tools/cli/secrets.cpp
     tools/cli/session.cpp
     tools/cli/unit_restore.cpp
+    tools/cli/unix/files.cpp
     tools/cli/unix/platform.cpp
+    tools/cli/unix/port_identity.cpp
+    tools/cli/unix/terminal.cpp
     tools/cli/unix/text_encoding.cpp
 )
 target_link_libraries(ostrakan_cli PUBLIC ostrakan_posix ostrakan_sim ostrakan_profile ostrakan_json)

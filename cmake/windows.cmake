@@ -73,8 +73,11 @@ if(OSTRAKAN_CLI11_ROOT)
         tools/cli/secrets.cpp
         tools/cli/session.cpp
         tools/cli/unit_restore.cpp
+        tools/cli/windows/files.cpp
         tools/cli/windows/main.cpp
         tools/cli/windows/platform.cpp
+        tools/cli/windows/port_identity.cpp
+        tools/cli/windows/terminal.cpp
         tools/cli/windows/text_encoding.cpp
     )
     target_link_libraries(ostrakan-cli PRIVATE ostrakan_profile ostrakan_json ostrakan_cli11 user32 kernel32 advapi32)

@@ -44,17 +44,22 @@ public:
         std::string port;
         std::string text;  // its state, or its step while it runs
     };
-    Table(std::size_t rows, bool terminal) : terminal_(terminal), last_(rows) {}
+    Table(std::size_t rows, bool terminal) : terminal_(terminal), last_(terminal ? 0 : rows) {}
     // Draws what changed since the last call (on a terminal: the whole table).
     void draw(const std::vector<Row>& rows);
 
 private:
     bool terminal_;
     std::vector<std::string> last_;
-    bool drawn_ = false;
+    std::size_t drawn_ = 0;  // lines on the terminal now
 };
 
-// Replaces the file's content; false when any of it did not reach the file.
-bool writeFile(const std::string& path, const std::string& text);
+// Flushes stdout; false (after saying so once) when anything written to it was
+// lost: a full disk, a closed pipe.
+bool standardOutputWritten();
+
+// Puts `text` in the place of the file at `path` in one step, or says why not
+// (naming the file and the stage) and returns false.
+bool writeOutputFile(const std::string& path, const std::string& text);
 
 }  // namespace ostrakan::cli

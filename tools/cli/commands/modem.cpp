@@ -53,6 +53,7 @@ int modemWriteCommand(const Parsed& p, const Context& context) {
     if (p.noInternet)
         for (bool given : m.given)
             if (given) return refuse("modem write: --no-internet erases the internet profiles; it takes no entries");
+    if (!p.noInternet && checkModemSources(m.given, false, &why) != kExitDone) return refuse("modem write: " + why);
 
     return runOnPort(p, context, [&](Session& s) {
         std::string failure;
