@@ -290,8 +290,8 @@ TEST_F(CliInputTest, EachBadPasswordSourceIsRefusedBeforeAnythingIsSent) {
         {"empty first line", {"--password-file", "blank-first"}, "", "the first line is empty"},
         {"folder", {"--password-file", "folder"}, "", "is a folder"},
         {"device", {"--password-file", "/dev/zero"}, "", "is a device"},
-        {"over 4 KiB", {"--password-file", "big"}, "", "larger than 4 KiB"},
-        {"missing", {"--password-file", "none"}, "", "no such file"},
+        {"over 4 KiB", {"--password-file", "big"}, "", "larger than 4096 bytes"},
+        {"missing", {"--password-file", "none"}, "", "No such file"},
         {"end of input", {"--password", "-"}, "", "no password read"},
         {"empty line", {"--password", "-"}, "\n", "no password read"},
         {"line over 4 KiB", {"--password", "-"}, std::string(5000, 'p') + "\n", "longer than 4 KiB"},
@@ -380,6 +380,25 @@ TEST_F(CliInputTest, TheCLocaleSendsNoUtf8Bytes) {
     const Result r = cli({"-p", link, "modem", "read"}, {"LC_ALL=C"});
     EXPECT_RESULT(r, 0);
     EXPECT_NE(r.out.find("User: Иван\n"), std::string::npos) << r.out;
+}
+
+// Each row: a profile that is no profile a unit could hold: refused with exit 2,
+// nothing sent, and the tool's memory stays far below the file's size.
+TEST_F(CliInputTest, AHugeProfileIsRefusedWithBoundedMemory) {
+    startSim();
+    const fs::path big = work / "big.json";
+    { std::ofstream(big) << R"({"format": "ostrakan-profile/1", "modem": {"apn": ")"; }
+    fs::resize_file(big, 52 * 1024 * 1024);  // 52 MB, mostly zero bytes (sparse)
+    fs::create_directory(work / "folder.json");
+    const char* const files[] = {"/dev/zero", "big.json", "folder.json"};
+    for (const char* file : files) {
+        SCOPED_TRACE(file);
+        const Result r = cli({"-p", link, "restore", file});
+        EXPECT_RESULT(r, 2);
+        EXPECT_NE(r.err.find(file), std::string::npos) << r.err;
+        EXPECT_LT(r.maxRssKb, 32 * 1024) << "the file was read whole";
+        EXPECT_TRUE(requests().empty());
+    }
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 #include "tools/cli/secrets.h"
 
-#include <filesystem>
-#include <fstream>
-#include <system_error>
-
 #include "tools/cli/cli.h"
+#include "tools/cli/files.h"
 #include "tools/cli/platform.h"
 
 namespace ostrakan::cli {
@@ -19,42 +16,11 @@ const char kEmptyHint[] = "an empty password is sent only when given as --passwo
 }  // namespace
 
 int passwordFromFile(const std::string& path, std::string* typed, std::string* why) {
-    // Looked at before it is opened: reading a folder gives nothing and a device
-    // (/dev/zero) never ends.
-    namespace fs = std::filesystem;
-    std::error_code code;
-    const fs::file_status status = fs::status(path, code);
-    if (status.type() == fs::file_type::not_found) {
-        *why = "password file " + path + ": no such file";
-        return kExitUsage;
-    }
-    if (code) {
-        *why = "password file " + path + ": " + code.message();
-        return kExitUsage;
-    }
-    if (fs::is_directory(status)) {
-        *why = "password file " + path + " is a folder";
-        return kExitUsage;
-    }
-    if (!fs::is_regular_file(status)) {
-        *why = "password file " + path + " is a device or a pipe, not a file";
-        return kExitUsage;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *why = "cannot read the password file " + path;
-        return kExitUsage;
-    }
-    // One byte past the limit tells a file that grew meanwhile too.
-    std::string text(kMaxPasswordSourceBytes + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (in.bad()) {
-        *why = "cannot read the password file " + path;
-        return kExitUsage;
-    }
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxPasswordSourceBytes) {
-        *why = "password file " + path + " is larger than " + kLimitText + "; its first line is the password";
+    // A regular file only, read up to the limit: a folder gives nothing and a
+    // device (/dev/zero) never ends.
+    std::string text;
+    if (!readInputFile(path, kMaxPasswordSourceBytes, &text, why)) {
+        *why = "password file: " + *why;
         return kExitUsage;
     }
     const std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
