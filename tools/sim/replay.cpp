@@ -1,6 +1,8 @@
 #include "tools/sim/replay.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 
@@ -157,8 +159,12 @@ bool loadRecording(const std::string& path, std::vector<RecordedExchange>* excha
     }
     // Read in pieces up to one byte past the limit, which tells a file that is
     // too large whatever its size said a moment ago.
+    // Room for the whole file, or for the limit and the piece that passes it.
+    constexpr std::size_t kPiece = 65536;
     std::string text;
-    char piece[65536];
+    const std::uintmax_t size = std::filesystem::file_size(path, code);
+    text.reserve(code ? 0 : static_cast<std::size_t>(std::min<std::uintmax_t>(size, kMaxRecordingBytes + kPiece)));
+    char piece[kPiece];
     while (text.size() <= kMaxRecordingBytes && in.read(piece, sizeof piece).gcount() > 0)
         text.append(piece, static_cast<std::size_t>(in.gcount()));
     if (in.bad()) {
