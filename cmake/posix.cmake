@@ -35,6 +35,19 @@ ostrakan_warnings(ostrakan-sim)
 
 add_library(ostrakan_cli STATIC
     tools/cli/cli.cpp
+    tools/cli/commands/dump.cpp
+    tools/cli/commands/modem.cpp
+    tools/cli/commands/ports.cpp
+    tools/cli/commands/provision.cpp
+    tools/cli/commands/read.cpp
+    tools/cli/commands/restore.cpp
+    tools/cli/commands/write.cpp
+    tools/cli/operations.cpp
+    tools/cli/options.cpp
+    tools/cli/output.cpp
+    tools/cli/secrets.cpp
+    tools/cli/session.cpp
+    tools/cli/unit_restore.cpp
     tools/cli/unix/platform.cpp
     tools/cli/unix/text_encoding.cpp
 )

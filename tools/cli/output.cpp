@@ -1,0 +1,62 @@
+#include "tools/cli/output.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+#include "tools/cli/cli.h"
+#include "tools/cli/platform.h"
+#include "tools/cli/text_encoding.h"
+
+namespace ostrakan::cli {
+
+int refuse(const std::string& what) {
+    printErr("ostrakan-cli: %s\n", what.c_str());
+    return kExitUsage;
+}
+
+int report(int status, const std::string& why, bool bare) {
+    if (status >= 128) printErr("ostrakan-cli: interrupted\n");
+    else if (bare && status == kExitNoAnswer) printErr("%s\n", why.c_str());
+    else printErr("ostrakan-cli: %s\n", why.c_str());
+    return status;
+}
+
+void printLine(const std::string& bytes) { printOut("%s\n", fromCp1251(bytes).c_str()); }
+
+void printJson(const JsonWriter& json) { printOut("%s\n", json.text().c_str()); }
+
+void StderrProgress::step(const char* what) {
+    if (terminal_) printErr("\r\033[Kostrakan-cli: %s: %s", command_, what);
+    else printErr("ostrakan-cli: %s: %s\n", command_, what);
+    shown_ = true;
+}
+
+void StderrProgress::done() {
+    if (terminal_ && shown_) std::fputs("\r\033[K", stderr);
+    shown_ = false;
+}
+
+void Table::draw(const std::vector<Row>& rows) {
+    std::size_t width = 0;
+    for (const Row& r : rows) width = std::max(width, r.port.size());
+    std::vector<std::string> lines;
+    for (const Row& r : rows) lines.push_back(r.port + std::string(width - r.port.size() + 2, ' ') + r.text);
+    if (lines == last_) return;
+    if (terminal_ && drawn_) printErr("\033[%zuA", rows.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (terminal_) printErr("\r\033[K%s\n", lines[i].c_str());
+        else if (lines[i] != last_[i]) printErr("%s\n", lines[i].c_str());
+    }
+    last_ = lines;
+    drawn_ = true;
+}
+
+bool writeFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    return static_cast<bool>(out);
+}
+
+}  // namespace ostrakan::cli
