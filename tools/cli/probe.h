@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/cli/platform.h"
+
 namespace ostrakan::cli {
 
 struct ProbeTarget {
@@ -18,9 +20,9 @@ struct ProbeTarget {
     std::string holders;  // who holds it, when known
 };
 
-// The ports present, as the probe opens them. tools/cli/unix/probe.cpp and
+// A port "ports" lists, as the probe opens it. tools/cli/unix/probe.cpp and
 // tools/cli/windows/probe.cpp define it.
-std::vector<ProbeTarget> probeTargets();
+ProbeTarget probeTarget(const PortInfo& port);
 
 struct ProbeResult {
     bool probed = false;    // opened and asked

@@ -24,7 +24,7 @@ std::string isoUtc(std::chrono::system_clock::time_point t) {
     const long long d = doy - (153 * mp + 2) / 5 + 1;
     const long long m = mp < 10 ? mp + 3 : mp - 9;
     const long long y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-    char text[40];
+    char text[128];  // room for any year the format could print
     std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", y, m, d, inDay / 3600,
                   inDay / 60 % 60, inDay % 60, ((ms % 1000) + 1000) % 1000);
     return text;

@@ -27,9 +27,9 @@ std::string shown(const std::string& bytes) { return "\"" + cp1251ToUtf8(bytes) 
 const char* const kParameterPaths[kParameterCount] = {"controller.period", "controller.address", "controller.phone1",
                                                       "controller.phone2", "controller.sms"};
 
-// The writes and the verification; each step's name goes to `progress` and to
-// r->step, each item sent to r->written.
-int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, RestoreResult* r) {
+// The writes (unless `write` is false: verify alone) and the verification; each
+// step's name goes to `progress` and to r->step, each item sent to r->written.
+int restoreSteps(Session& s, const Plan& plan, bool write, bool verify, Progress& progress, RestoreResult* r) {
     const auto step = [&](const char* what) {
         r->step = what;
         progress.step(what);
@@ -41,12 +41,12 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
     static const char* const kWrites[kParameterCount] = {"write period", "write address", "write phone1",
                                                          "write phone2", "write sms"};
     for (int i = 0; i < kParameterCount; ++i) {
-        if (!*texts[i]) continue;
+        if (!*texts[i] || !write) continue;
         step(kWrites[i]);
         if (const int status = sendParameter(s, i, **texts[i], why)) return status;
         r->written.push_back(kParameterPaths[i]);
     }
-    if (p.channels) {
+    if (write && p.channels) {
         step("write channels");
         int bits[kChannelCount];
         for (std::size_t n = 0; n < kChannelCount; ++n) bits[n] = channelByte((*p.channels)[n]);
@@ -55,7 +55,7 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
     }
     const bool withoutInternet = p.internet == false;
     const bool modemEntries = p.writesModemEntries() || (plan.password && !withoutInternet);
-    if (withoutInternet || modemEntries) {
+    if (write && (withoutInternet || modemEntries)) {
         step("write modem");
         ModemEntries m;
         m.noInternet = withoutInternet;
@@ -88,6 +88,7 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
         differences->push_back(std::string(kParameterNames[i]) + ": wrote " +
                                (digits ? **texts[i] : shown(**texts[i])) + ", reads " +
                                (digits ? cp1251ToUtf8(text) : shown(text)));
+        r->differing.push_back({kParameterPaths[i], cp1251ToUtf8(**texts[i]), cp1251ToUtf8(text)});
     }
     if (p.channels) {
         step("verify channels");
@@ -99,9 +100,12 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
             const bool boxes[3][2] = {{want.a, got.a}, {want.t, got.t}, {want.bx, got.bx}};
             static const char* const kBox[3] = {"A", "T", "BX"};
             for (int b = 0; b < 3; ++b)
-                if (boxes[b][0] != boxes[b][1])
+                if (boxes[b][0] != boxes[b][1]) {
                     differences->push_back("channel " + std::to_string(n + 1) + " " + kBox[b] + ": wrote " +
                                            (boxes[b][0] ? "on" : "off") + ", reads " + (boxes[b][1] ? "on" : "off"));
+                    r->differing.push_back({"controller.channels[" + std::to_string(n) + "]." + kBox[b],
+                                            boxes[b][0] ? "true" : "false", boxes[b][1] ? "true" : "false"});
+                }
         }
     }
     if (withoutInternet || modemEntries) {
@@ -114,17 +118,23 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
         }
         const bool empty = m.status == "Empty0" || m.status == "Empty9";
         if (withoutInternet) {
-            if (!empty) differences->push_back("modem.internet: wrote false, reads an internet profile");
+            if (!empty) {
+                differences->push_back("modem.internet: wrote false, reads an internet profile");
+                r->differing.push_back({"modem.internet", "false", "true"});
+            }
         } else if (empty) {
             differences->push_back("modem: wrote an internet profile, reads " + m.status);
+            r->differing.push_back({"modem.internet", "true", "false"});
         } else {
             // The password cannot be read back: the modem does not give it out.
             const std::pair<const char*, std::pair<const std::optional<std::string>*, const std::string*>> entries[] = {
                 {"modem.ip", {&p.ip, &m.ip}}, {"modem.apn", {&p.apn, &m.apn}}, {"modem.user", {&p.user, &m.user}}};
             for (const auto& [name, pair] : entries)
-                if (*pair.first && **pair.first != *pair.second)
+                if (*pair.first && **pair.first != *pair.second) {
                     differences->push_back(std::string(name) + ": wrote " + shown(**pair.first) + ", reads " +
                                            shown(*pair.second));
+                    r->differing.push_back({name, cp1251ToUtf8(**pair.first), cp1251ToUtf8(*pair.second)});
+                }
         }
     }
     return differences->empty() ? kExitDone : kExitDifferent;
@@ -197,8 +207,16 @@ int readUnit(Session& s, Profile* p, Progress& progress, std::string* why) {
 
 RestoreResult restoreUnit(Session& s, const Plan& plan, bool verify, Progress& progress) {
     RestoreResult r;
-    r.status = restoreSteps(s, plan, verify, progress, &r);
+    r.status = restoreSteps(s, plan, true, verify, progress, &r);
     return r;
 }
+
+RestoreResult verifyUnit(Session& s, const Plan& plan, Progress& progress) {
+    RestoreResult r;
+    r.status = restoreSteps(s, plan, false, true, progress, &r);
+    return r;
+}
+
+std::string describe(const Difference& d) { return d.path + ": profile " + d.profile + ", unit " + d.unit; }
 
 }  // namespace ostrakan::cli

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/cli/session.h"
+#include "tools/cli/unit_log.h"
 #include "tools/profile/profile.h"
 
 namespace ostrakan::cli {
@@ -40,11 +41,19 @@ struct RestoreResult {
     int status = 0;                        // an exit status: kExitDone, kExitDifferent, ...
     std::string why;                       // when status is neither done nor different
     std::vector<std::string> differences;  // each item that reads otherwise than written
+    std::vector<Difference> differing;     // the same items for JSON: path, profile, unit (UTF-8)
     std::vector<std::string> written;      // profile paths sent, in order: "controller.period", ..., "modem"
     std::string step;                      // the step it was in when it ended
 };
 
 // Writes what the plan holds, then (with verify) reads it back.
 RestoreResult restoreUnit(Session& s, const Plan& plan, bool verify, Progress& progress);
+
+// Reads back what the plan names and compares, as restore verifies, without
+// sending a write.
+RestoreResult verifyUnit(Session& s, const Plan& plan, Progress& progress);
+
+// "controller.period: profile 120, unit 010"
+std::string describe(const Difference& d);
 
 }  // namespace ostrakan::cli

@@ -1,16 +1,11 @@
 #include "tools/cli/probe.h"
 
-#include "serial/unix/port_list.h"
-
 namespace ostrakan::cli {
 
-// The devices themselves: a comN link of the devices directory and the device
-// it reaches are listed once already.
-std::vector<ProbeTarget> probeTargets() {
-    std::vector<ProbeTarget> targets;
-    for (const PortInfo& p : listPorts())
-        targets.push_back({p.comName.empty() ? p.path : p.comName, p.path, p.inUse, p.holders});
-    return targets;
+// The device itself (a comN link of the devices directory is listed instead of
+// the device it reaches, never beside it); shown by its COM name where it has one.
+ProbeTarget probeTarget(const PortInfo& p) {
+    return {p.comName.empty() ? p.path : p.comName, p.path, p.inUse, p.holders};
 }
 
 }  // namespace ostrakan::cli
