@@ -52,7 +52,9 @@ add_library(ostrakan_cli STATIC
     tools/cli/session.cpp
     tools/cli/unit_log.cpp
     tools/cli/unit_restore.cpp
+    tools/cli/unix/files.cpp
     tools/cli/unix/platform.cpp
+    tools/cli/unix/port_identity.cpp
     tools/cli/unix/probe.cpp
     tools/cli/unix/text_encoding.cpp
     tools/cli/unix/unit_log.cpp

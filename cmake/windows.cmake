@@ -77,8 +77,10 @@ if(OSTRAKAN_CLI11_ROOT)
         tools/cli/session.cpp
         tools/cli/unit_log.cpp
         tools/cli/unit_restore.cpp
+        tools/cli/windows/files.cpp
         tools/cli/windows/main.cpp
         tools/cli/windows/platform.cpp
+        tools/cli/windows/port_identity.cpp
         tools/cli/windows/probe.cpp
         tools/cli/windows/text_encoding.cpp
         tools/cli/windows/unit_log.cpp

@@ -52,7 +52,7 @@ int run(int argc, char** argv) {
     context.json = p.json;
     context.terminal = stderrIsTerminal();
 
-    const int status = runCommand(p, context);
+    int status = runCommand(p, context);
     if (context.json && !jsonPrinted()) {
         // Every command's --json is one document: a failure's status, exit and
         // message, or, for a command that prints nothing on success, its status.
@@ -61,7 +61,9 @@ int run(int argc, char** argv) {
         if (status != kExitDone) printJsonText(failureDocument(status, lastFailure()));
         else if (quietOnSuccess) printJsonText("{\"status\": \"ok\", \"exit\": 0}\n");
     }
-    flushOut();
+    // What was printed must have arrived (a full disk, a closed pipe): a command
+    // that did its work but lost its output has not done what was asked.
+    if (!standardOutputWritten() && status == kExitDone) status = kExitOutput;
     return status;
 }
 

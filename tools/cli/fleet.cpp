@@ -168,7 +168,7 @@ int runLogged(const Parsed& p, const Context& context, const char* operation,
     entry.status = statusWord(status, entry.error);
     if (!logUnit(log, entry) && status == kExitDone) {
         noteFailure("the unit log was not written");
-        status = kExitNoAnswer;
+        status = kExitOutput;
     }
     return status;
 }

@@ -28,8 +28,9 @@ int unitJobsFromTable(const std::string& tablePath, const std::string& labelColu
                  std::vector<UnitJob>* jobs, std::string* why);
 
 // The units of provision or verify: --units TABLE.csv, or --ports with the
-// profile for all. The profile and every row are checked here.
-int loadUnitJobs(const Parsed& p, const char* command, std::vector<UnitJob>* jobs, std::string* why);
+// profile for all. The profile and every row are checked here; forWrite as for
+// loadPlan (verify sends nothing, so needs no source for an entry).
+int loadUnitJobs(const Parsed& p, const char* command, bool forWrite, std::vector<UnitJob>* jobs, std::string* why);
 
 // Runs every unit at once (restore and verify, or verify alone), one worker per
 // port, with the live table, the report (stdout too with --json) and the log.
@@ -47,8 +48,8 @@ std::string fileSha256(const std::string& path);
 // kExitDone (also when no log was asked for), or kExitUsage with *why.
 int openUnitLog(const Parsed& p, UnitLogFile* log, std::string* why);
 
-// Appends the entry; a failure is said once on stderr and makes the command's
-// exit status kExitNoAnswer at least (the unit's record is missing).
+// Appends the entry; a failure is said once on stderr, and a command that did
+// its work but lost its record ends with kExitOutput.
 bool logUnit(UnitLogFile& log, const UnitLogEntry& entry);
 
 // restore's and verify's --json document: status, exit, error (unless ok), the

@@ -6,6 +6,7 @@
 #include "controller/frames.h"
 #include "modem/commands.h"
 #include "resources/resource.h"
+#include "settings/settings_file.h"
 #include "tools/cli/cli.h"
 
 namespace ostrakan::cli {
@@ -30,6 +31,44 @@ int boxId(int column, int n) {
 bool hasLineBreak(const char* text) { return std::strpbrk(text, "\r\n\x1A") != nullptr; }
 
 }  // namespace
+
+bool holdsNoInternet(const ModemReading& r) {
+    if (r.status == "Empty0" || r.status == "Empty9") return true;
+    return r.status == "Ok!" && r.ip.empty() && r.apn.empty();
+}
+
+int checkModemSources(const bool given[4], bool fromProfile, std::string* why) {
+    // The lines of "_data.ini" as the panel loads them: LF-separated, the fourth
+    // may end at the end of the data; a file of 100 bytes or more loads nothing.
+    bool held[4] = {};
+    std::uint8_t data[kSettingsReadSize] = {};
+    std::size_t count = 0;
+    if (readSettingsFile(data, &count) == 0 && count < kSettingsReadSize) {
+        std::size_t start = 0;
+        for (int k = 0; k < 4 && start <= count; ++k) {
+            const void* lf = std::memchr(data + start, '\n', count - start);
+            if (!lf && k < 3) break;
+            const std::size_t end = lf ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(lf) - data) : count;
+            held[k] = end > start;
+            start = end + 1;
+        }
+    }
+    static const char* const kNames[4] = {"IP address", "APN", "user", "password"};
+    static const char* const kOptions[4] = {"--ip", "--apn", "--user", "--password or --password-file"};
+    static const char* const kKeys[4] = {"modem.ip", "modem.apn", "modem.user",
+                                         "modem.password or --password-file"};
+    std::string missing;
+    for (int k = 0; k < 4; ++k) {
+        if (given[k] || held[k]) continue;
+        missing += std::string(missing.empty() ? "" : ", ") + "the " + kNames[k] + " (" +
+                   (fromProfile ? kKeys[k] : kOptions[k]) + ")";
+    }
+    if (missing.empty()) return kExitDone;
+    *why = "nothing gives " + missing + ", and _data.ini does not hold " +
+           (missing.find(',') == std::string::npos ? "it" : "them") +
+           ": the modem would be sent a blank in its place; give each (\"\" for an empty one)";
+    return kExitUsage;
+}
 
 int fetchParameter(Session& s, int index, std::string* text, std::string* why) {
     const Waiting w = runProcedure(s, IDC_PARAMETER_READ_BASE + index, static_cast<Request>(kReadPeriod + 2 * index));

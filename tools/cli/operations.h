@@ -31,6 +31,20 @@ struct ModemReading {
     std::string ip, apn, user;
 };
 
+// Before a full modem Write: every entry must come from somewhere, since the
+// Write sends all four and a blank erases what the modem held. `given` says
+// which the command line, the profile or the password source gives; the others
+// must be held (a non-empty line) by a "_data.ini" that loads. kExitDone, or
+// kExitUsage with *why naming each missing entry and how to give it: as
+// options (`fromProfile` false) or as profile keys.
+int checkModemSources(const bool given[4], bool fromProfile, std::string* why);
+
+// Whether the modem holds no internet profile, by either answer a modem gives
+// after the without-internet reset: the query stops at a profile that does not
+// load ("Empty0", "Empty9"), or the profiles load but hold no service: no server
+// address and no APN.
+bool holdsNoInternet(const ModemReading& r);
+
 int fetchParameter(Session& s, int index, std::string* text, std::string* why);
 int sendParameter(Session& s, int index, const std::string& value, std::string* why);
 int fetchChannels(Session& s, Channels* channels, std::string* why);

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 
 #include "tools/cli/cli.h"
+#include "tools/cli/files.h"
 #include "tools/cli/fleet.h"
 #include "tools/cli/platform.h"
 #include "tools/cli/text_encoding.h"
@@ -80,11 +82,23 @@ void Table::draw(const std::vector<Row>& rows) {
     drawn_ = true;
 }
 
-bool writeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    return static_cast<bool>(out);
+bool standardOutputWritten() {
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && !std::ferror(stdout)) return true;
+    static bool said = false;
+    if (!said)
+        printErr("ostrakan-cli: cannot write to standard output: %s\n",
+                 flushed ? "some of it was lost" : std::strerror(error));
+    said = true;
+    return false;
+}
+
+bool writeOutputFile(const std::string& path, const std::string& text) {
+    std::string why;
+    if (replaceOutputFile(path, text, &why)) return true;
+    printErr("ostrakan-cli: %s\n", why.c_str());
+    return false;
 }
 
 }  // namespace ostrakan::cli

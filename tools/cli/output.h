@@ -64,7 +64,12 @@ private:
     bool drawn_ = false;
 };
 
-// Replaces the file's content; false when any of it did not reach the file.
-bool writeFile(const std::string& path, const std::string& text);
+// Flushes stdout; false (after saying so once) when anything written to it was
+// lost: a full disk, a closed pipe.
+bool standardOutputWritten();
+
+// Puts `text` in the place of the file at `path` in one step, or says why not
+// (naming the file and the stage) and returns false.
+bool writeOutputFile(const std::string& path, const std::string& text);
 
 }  // namespace ostrakan::cli

@@ -1,9 +1,10 @@
 #include "tools/cli/unit_restore.h"
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
+#include <cstring>
 
 #include "tools/cli/cli.h"
+#include "tools/cli/files.h"
 #include "tools/cli/operations.h"
 #include "tools/cli/options.h"
 #include "tools/cli/secrets.h"
@@ -12,6 +13,10 @@
 namespace ostrakan::cli {
 
 namespace {
+
+// A profile is a few kilobytes; anything past this is not one, and is refused
+// before it is read whole.
+constexpr std::size_t kProfileLimit = 1 << 20;
 
 bool toDevice(std::optional<std::string>& text) {
     if (!text) return true;
@@ -26,6 +31,13 @@ std::string shown(const std::string& bytes) { return "\"" + cp1251ToUtf8(bytes) 
 // The item's path in the profile, as the written list names it.
 const char* const kParameterPaths[kParameterCount] = {"controller.period", "controller.address", "controller.phone1",
                                                       "controller.phone2", "controller.sms"};
+
+// Whether a restore of the plan writes the modem: its without-internet path, or
+// entries from the profile or the password file.
+bool writesModem(const Plan& plan) {
+    const Profile& p = plan.profile;
+    return p.internet == false || p.writesModemEntries() || plan.password.has_value();
+}
 
 // The writes (unless `write` is false: verify alone) and the verification; each
 // step's name goes to `progress` and to r->step, each item sent to r->written.
@@ -54,8 +66,12 @@ int restoreSteps(Session& s, const Plan& plan, bool write, bool verify, Progress
         r->written.push_back("controller.channels");
     }
     const bool withoutInternet = p.internet == false;
-    const bool modemEntries = p.writesModemEntries() || (plan.password && !withoutInternet);
-    if (write && (withoutInternet || modemEntries)) {
+    std::string sent[3];  // ip, apn, user as the Write sent them (1251)
+    // Verify alone compares the entries the profile names; a restore, every entry it sent.
+    bool compared[3] = {p.ip.has_value(), p.apn.has_value(), p.user.has_value()};
+    for (int k = 0; k < 3; ++k)
+        if (compared[k]) sent[k] = **(k == 0 ? &p.ip : k == 1 ? &p.apn : &p.user);
+    if (write && writesModem(plan)) {
         step("write modem");
         ModemEntries m;
         m.noInternet = withoutInternet;
@@ -68,7 +84,16 @@ int restoreSteps(Session& s, const Plan& plan, bool write, bool verify, Progress
             m.given[3] = true;
             m.entries[3] = *plan.password;
         }
+        // What goes out for an entry the plan does not give is what "_data.ini"
+        // loaded into the panel: verified as well as the rest.
+        const TextField* fields[3] = {&s.core.ipAddressField, &s.core.apnField, &s.core.userField};
+        for (int k = 0; k < 3; ++k) {
+            sent[k] = m.given[k] ? m.entries[k] : textOf(s, *fields[k]);
+            compared[k] = true;
+        }
         if (const int status = sendModem(s, m, why)) {
+            // "NoSave": the modem holds the entries, only "_data.ini" was not replaced.
+            if (std::strcmp(textOf(s, s.core.setupStatusField), kNotSavedText) == 0) r->written.push_back("modem");
             if (status == kExitNoAnswer) *why = "modem write: " + *why;
             return status;
         }
@@ -108,7 +133,7 @@ int restoreSteps(Session& s, const Plan& plan, bool write, bool verify, Progress
                 }
         }
     }
-    if (withoutInternet || modemEntries) {
+    if (writesModem(plan)) {
         step("verify modem");
         ModemReading m;
         if (const int status = fetchModem(s, &m, why)) return status;
@@ -116,24 +141,23 @@ int restoreSteps(Session& s, const Plan& plan, bool write, bool verify, Progress
             *why = "modem read: Error!";
             return kExitNoAnswer;
         }
-        const bool empty = m.status == "Empty0" || m.status == "Empty9";
         if (withoutInternet) {
-            if (!empty) {
+            if (!holdsNoInternet(m)) {
                 differences->push_back("modem.internet: wrote false, reads an internet profile");
                 r->differing.push_back({"modem.internet", "false", "true"});
             }
-        } else if (empty) {
+        } else if (m.status != "Ok!") {
             differences->push_back("modem: wrote an internet profile, reads " + m.status);
             r->differing.push_back({"modem.internet", "true", "false"});
         } else {
             // The password cannot be read back: the modem does not give it out.
-            const std::pair<const char*, std::pair<const std::optional<std::string>*, const std::string*>> entries[] = {
-                {"modem.ip", {&p.ip, &m.ip}}, {"modem.apn", {&p.apn, &m.apn}}, {"modem.user", {&p.user, &m.user}}};
-            for (const auto& [name, pair] : entries)
-                if (*pair.first && **pair.first != *pair.second) {
-                    differences->push_back(std::string(name) + ": wrote " + shown(**pair.first) + ", reads " +
-                                           shown(*pair.second));
-                    r->differing.push_back({name, cp1251ToUtf8(**pair.first), cp1251ToUtf8(*pair.second)});
+            static const char* const kNames[3] = {"modem.ip", "modem.apn", "modem.user"};
+            const std::string* read[3] = {&m.ip, &m.apn, &m.user};
+            for (int k = 0; k < 3; ++k)
+                if (compared[k] && sent[k] != *read[k]) {
+                    differences->push_back(std::string(kNames[k]) + ": wrote " + shown(sent[k]) + ", reads " +
+                                           shown(*read[k]));
+                    r->differing.push_back({kNames[k], cp1251ToUtf8(sent[k]), cp1251ToUtf8(*read[k])});
                 }
         }
     }
@@ -142,17 +166,12 @@ int restoreSteps(Session& s, const Plan& plan, bool write, bool verify, Progress
 
 }  // namespace
 
-int loadPlan(const std::string& path, const std::string& passwordFile, Plan* plan, std::string* why) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *why = "cannot read " + path;
-        return kExitUsage;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
+int loadPlan(const std::string& path, const std::string& passwordFile, Plan* plan, std::string* why, bool forWrite) {
+    std::string text;
+    if (!readInputFile(path, kProfileLimit, &text, why)) return kExitUsage;
     std::string error;
     Profile& p = plan->profile;
-    if (!parseProfile(text.str(), &p, &error) ||
+    if (!parseProfile(text, &p, &error) ||
         !validateProfile(p, [](const std::string& u, std::string* b) { return utf8ToCp1251(u, b); }, &error)) {
         *why = path + ": " + error;
         return kExitUsage;
@@ -171,6 +190,14 @@ int loadPlan(const std::string& path, const std::string& passwordFile, Plan* pla
             return kExitUsage;
         }
         plan->password = bytes;
+    }
+    if (forWrite && writesModem(*plan) && p.internet != false) {
+        const bool given[4] = {p.ip.has_value(), p.apn.has_value(), p.user.has_value(),
+                               p.password.has_value() || plan->password.has_value()};
+        if (checkModemSources(given, true, &error) != kExitDone) {
+            *why = path + ": " + error;
+            return kExitUsage;
+        }
     }
     return kExitDone;
 }
@@ -192,7 +219,7 @@ int readUnit(Session& s, Profile* p, Progress& progress, std::string* why) {
     progress.step("read modem");
     ModemReading r;
     if (const int status = fetchModem(s, &r, why)) return status;
-    if (r.status == "Empty0") {
+    if (r.status == "Empty0" || (r.status == "Ok!" && holdsNoInternet(r))) {
         p->internet = false;
     } else if (r.status == "Ok!") {
         p->ip = cp1251ToUtf8(r.ip);
@@ -205,18 +232,50 @@ int readUnit(Session& s, Profile* p, Progress& progress, std::string* why) {
     return kExitDone;
 }
 
+bool sendsPassword(const Plan& plan) { return writesModem(plan) && plan.profile.internet != false; }
+
+std::vector<std::string> plannedPaths(const Plan& plan) {
+    const Profile& p = plan.profile;
+    std::vector<std::string> paths;
+    const std::optional<std::string>* texts[kParameterCount] = {&p.period, &p.address, &p.phone1, &p.phone2, &p.sms};
+    for (int i = 0; i < kParameterCount; ++i)
+        if (*texts[i]) paths.push_back(kParameterPaths[i]);
+    if (p.channels) paths.push_back("controller.channels");
+    if (writesModem(plan)) paths.push_back("modem");
+    return paths;
+}
+
 RestoreResult restoreUnit(Session& s, const Plan& plan, bool verify, Progress& progress) {
     RestoreResult r;
     r.status = restoreSteps(s, plan, true, verify, progress, &r);
+    // Only an open port can be lost; restoreSteps runs on one.
+    r.lost = r.status == kExitPort;
+    if (r.status == kExitDone || r.status == kExitDifferent) r.step = "done";
+    for (const std::string& path : plannedPaths(plan))
+        if (std::find(r.written.begin(), r.written.end(), path) == r.written.end()) r.unwritten.push_back(path);
     return r;
 }
 
 RestoreResult verifyUnit(Session& s, const Plan& plan, Progress& progress) {
     RestoreResult r;
     r.status = restoreSteps(s, plan, false, true, progress, &r);
+    r.lost = r.status == kExitPort;
+    if (r.status == kExitDone || r.status == kExitDifferent) r.step = "done";
     return r;
 }
 
 std::string describe(const Difference& d) { return d.path + ": profile " + d.profile + ", unit " + d.unit; }
+
+const char* unitStatus(const RestoreResult& r) {
+    if (r.status >= 128) return "interrupted";
+    switch (r.status) {
+    case kExitDone: return "ok";
+    case kExitDifferent: return "different";
+    case kExitNoAnswer: return "no-answer";
+    case kExitPort: return r.lost ? "lost" : "port-trouble";
+    case kExitUsage: return "refused";
+    default: return "no-answer";
+    }
+}
 
 }  // namespace ostrakan::cli

@@ -28,9 +28,13 @@ struct Plan {
     std::optional<std::string> password;  // --password-file, over the profile's (1251)
 };
 
-// Parses, validates and converts a profile file; on failure a message naming
-// the item (kExitUsage), or an empty message when it has been printed already.
-int loadPlan(const std::string& path, const std::string& passwordFile, Plan* plan, std::string* why);
+// Parses, validates and converts a profile file, and checks that every modem
+// entry a full Write sends has a source (the profile, the password file or
+// "_data.ini"). On failure a message naming the item (kExitUsage), or an empty
+// message when it has been printed already.
+// With forWrite false (verify, which sends nothing) the sources are not asked for.
+int loadPlan(const std::string& path, const std::string& passwordFile, Plan* plan, std::string* why,
+             bool forWrite = true);
 
 // Reads the whole unit into a profile (texts UTF-8). A modem without an internet
 // profile ("Empty0") is "internet": false.
@@ -43,8 +47,21 @@ struct RestoreResult {
     std::vector<std::string> differences;  // each item that reads otherwise than written
     std::vector<Difference> differing;     // the same items for JSON: path, profile, unit (UTF-8)
     std::vector<std::string> written;      // profile paths sent, in order: "controller.period", ..., "modem"
-    std::string step;                      // the step it was in when it ended
+    std::vector<std::string> unwritten;    // profile paths planned but not sent
+    std::string step;                      // the step it ended in; "done" when it ran to its end
+    bool lost = false;                     // kExitPort: the device went away (not a port that did not open)
 };
+
+// Whether a restore of the plan sends the modem password (its full modem path),
+// which the modem never gives back.
+bool sendsPassword(const Plan& plan);
+
+// The profile paths a restore of the plan writes, in the order it writes them.
+std::vector<std::string> plannedPaths(const Plan& plan);
+
+// One word for how a unit ended, as the provision report and table give it: ok,
+// different, no-answer, lost, port-trouble, interrupted or refused.
+const char* unitStatus(const RestoreResult& r);
 
 // Writes what the plan holds, then (with verify) reads it back.
 RestoreResult restoreUnit(Session& s, const Plan& plan, bool verify, Progress& progress);

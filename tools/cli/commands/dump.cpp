@@ -20,13 +20,9 @@ int dumpCommand(const Parsed& p, const Context& context) {
         const std::string text = writeProfile(profile);
         if (p.outFile.empty() || p.outFile == "-") {
             std::fputs(text.c_str(), stdout);
-            return static_cast<int>(kExitDone);
+            return static_cast<int>(standardOutputWritten() ? kExitDone : kExitOutput);
         }
-        if (!writeFile(p.outFile, text)) {
-            printErr("ostrakan-cli: cannot write %s\n", p.outFile.c_str());
-            return static_cast<int>(kExitNoAnswer);
-        }
-        return static_cast<int>(kExitDone);
+        return static_cast<int>(writeOutputFile(p.outFile, text) ? kExitDone : kExitOutput);
     });
 }
 

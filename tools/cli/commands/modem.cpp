@@ -54,6 +54,7 @@ int modemWriteCommand(const Parsed& p, const Context& context) {
     if (p.noInternet)
         for (bool given : m.given)
             if (given) return refuse("modem write: --no-internet erases the internet profiles; it takes no entries");
+    if (!p.noInternet && checkModemSources(m.given, false, &why) != kExitDone) return refuse("modem write: " + why);
 
     return runLogged(p, context, "modem write", [&](Session& s, UnitLogEntry& log) {
         static const char* const kPaths[3] = {"modem.ip", "modem.apn", "modem.user"};  // never the password

@@ -1,6 +1,7 @@
 // provision FILE --ports P1,P2,... | --units TABLE.csv: restore and verify on
 // every port at once, one worker thread per port, with a live table and a JSON
 // report; verify over the same list runs here too, without the writes.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -15,6 +16,7 @@
 #include "tools/cli/fleet.h"
 #include "tools/cli/output.h"
 #include "tools/cli/platform.h"
+#include "tools/cli/port_identity.h"
 #include "tools/cli/unit_restore.h"
 
 namespace ostrakan::cli {
@@ -26,8 +28,9 @@ namespace {
 // and the results only after joining it.
 struct Unit : Progress {
     explicit Unit(const std::atomic<int>& interrupted) : session(interrupted) {}
-    std::string port;
-    const UnitJob* job = nullptr;
+    std::string port;      // as named in --ports or the units table
+    std::string openName;  // as opened (on Windows "com3" is COM3)
+    const UnitJob* job = nullptr;  // its plan, label and own values
     bool verifyOnly = false;
     UnitLogFile* log = nullptr;
     const std::string* profileSha256 = nullptr;
@@ -49,11 +52,14 @@ struct Unit : Progress {
     void step(const char* what) override { stepName.store(what); }
 
     void work() {
+        const Plan& plan = job->plan;
         const auto start = std::chrono::steady_clock::now();
-        stepName.store("open");
-        result.status = openSession(session, port, &sim, &result.why);
+        step("open");
+        result.step = "open";
+        if (!verifyOnly) result.unwritten = plannedPaths(plan);
+        result.status = openSession(session, openName, &sim, &result.why);
         if (result.status == kExitDone)
-            result = verifyOnly ? verifyUnit(session, job->plan, *this) : restoreUnit(session, job->plan, true, *this);
+            result = verifyOnly ? verifyUnit(session, plan, *this) : restoreUnit(session, plan, true, *this);
         session.core.closePort();
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (result.status == kExitDifferent) result.why = "the unit does not hold the profile";
@@ -61,7 +67,7 @@ struct Unit : Progress {
         UnitLogEntry entry;
         entry.port = port;
         entry.operation = verifyOnly ? "verify" : "provision";
-        entry.status = statusWord(result.status, result.why);
+        entry.status = unitStatus(result);
         entry.exit = result.status;
         if (result.status != kExitDone) entry.error = result.why;
         entry.profileSha256 = *profileSha256;
@@ -77,21 +83,10 @@ struct Unit : Progress {
         doneSignal->notify_all();
     }
 
-    const char* state() const {
-        if (!finished.load()) return "running";
-        switch (result.status) {
-        case kExitDone: return "ok";
-        case kExitDifferent: return "different";
-        case kExitNoAnswer: return "failed";
-        case kExitPort: return "port trouble";
-        default: return result.status >= 128 ? "interrupted" : "failed";
-        }
-    }
-
     Table::Row row() const {
         const std::string name = job->label.empty() ? port : port + " " + job->label;
         if (!finished.load()) return {name, std::string(stepName.load()) + " ..."};
-        return {name, std::string(state()) + (result.why.empty() ? "" : ": " + result.why)};
+        return {name, std::string(unitStatus(result)) + (result.why.empty() ? "" : ": " + result.why)};
     }
 };
 
@@ -99,31 +94,61 @@ std::vector<std::string> splitPorts(const std::string& list) {
     std::vector<std::string> ports;
     std::string item;
     std::istringstream in(list);
-    while (std::getline(in, item, ','))
-        if (!item.empty()) ports.push_back(item);
+    while (std::getline(in, item, ',')) {
+        // "COM3, COM4": the spaces are the list's, not the names'.
+        const std::size_t first = item.find_first_not_of(" \t");
+        if (first == std::string::npos) continue;
+        ports.push_back(item.substr(first, item.find_last_not_of(" \t") - first + 1));
+    }
     return ports;
 }
 
-// The report: the run's status and exit first (for --json, where it is the one
+// Every name checked and resolved before any unit is touched: a bad name, or
+// one device named twice (its second worker would find the port in use by the
+// first), refuses the whole run. *open gets the names to open.
+int checkPorts(const std::vector<std::string>& ports, const char* given, std::vector<std::string>* open) {
+    std::vector<std::string> identities, problems;
+    for (const std::string& port : ports) {
+        std::string name = port, identity, why;
+        if (port != "sim" && !portIdentity(port, &name, &identity, &why)) {
+            problems.push_back(port + ": " + why);
+        } else if (port != "sim") {  // each "sim" is a simulator of its own
+            const auto same = std::find(identities.begin(), identities.end(), identity);
+            if (same != identities.end())
+                problems.push_back(port + ": the same device as " + ports[static_cast<std::size_t>(
+                                                                         same - identities.begin())] +
+                                   " (" + identity + ")");
+        }
+        identities.push_back(port == "sim" ? std::string() : identity);
+        open->push_back(name);
+    }
+    if (problems.empty()) return kExitDone;
+    std::string text = std::string(given) + ": ";
+    for (std::size_t i = 0; i < problems.size(); ++i) text += (i ? "; " : "") + problems[i];
+    return refuse(text + "; nothing was sent");
+}
+
+// The report: the run's status, exit and error first (with --json it is the one
 // document on stdout), then each unit with its own values, never a password.
-std::string reportText(const std::vector<std::unique_ptr<Unit>>& units, int exit, const std::string& summary) {
+std::string reportText(const std::vector<std::unique_ptr<Unit>>& units, int exit, const std::string& error) {
     using Layout = JsonWriter::Layout;
     JsonWriter json;
     json.beginObject(Layout::Lines).key("status").value(statusWord(exit)).key("exit").value(static_cast<long long>(exit));
     json.key("error");
     if (exit == kExitDone) json.null();
-    else json.value(summary);
+    else json.value(error);
     json.key("units").beginArray(Layout::Lines);
     for (const auto& u : units) {
         const RestoreResult& r = u->result;
         json.beginObject().key("port").value(u->port);
         if (!u->job->label.empty()) json.key("label").value(u->job->label);
         json.key("ok").value(r.status == kExitDone);
-        json.key("status").value(statusWord(r.status, r.why)).key("exit").value(static_cast<long long>(r.status));
+        json.key("status").value(unitStatus(r)).key("exit").value(static_cast<long long>(r.status));
+        json.key("step").value(r.step);
         json.key("seconds").fixed(u->seconds, 2).key("error");
         if (r.status == kExitDone) json.null();
         else json.value(r.why);
-        json.key("step").value(r.step).key("written").beginArray();
+        json.key("written").beginArray();
         for (const std::string& w : r.written) json.value(w);
         json.endArray().key("differences").beginArray();
         for (const Difference& d : r.differing)
@@ -140,12 +165,16 @@ std::string reportText(const std::vector<std::unique_ptr<Unit>>& units, int exit
 
 int runUnits(const std::vector<UnitJob>& jobs, bool verifyOnly, const Parsed& p, const Context& context,
              UnitLogFile& log, const std::string& profileSha256) {
+    std::vector<std::string> ports, open;
+    for (const UnitJob& job : jobs) ports.push_back(job.port);
+    if (const int status = checkPorts(ports, p.unitsFile.empty() ? "--ports" : "--units", &open)) return status;
     // Every session is made, and loads "_data.ini", before the first worker starts.
     std::vector<std::unique_ptr<Unit>> units;
-    for (const UnitJob& job : jobs) {
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
         units.push_back(std::make_unique<Unit>(*context.interrupted));
-        units.back()->port = job.port;
-        units.back()->job = &job;
+        units.back()->port = ports[i];
+        units.back()->openName = open[i];
+        units.back()->job = &jobs[i];
         units.back()->verifyOnly = verifyOnly;
         units.back()->log = &log;
         units.back()->profileSha256 = &profileSha256;
@@ -191,34 +220,47 @@ int runUnits(const std::vector<UnitJob>& jobs, bool verifyOnly, const Parsed& p,
             continue;
         }
         printErr("%s: %s\n", u->port.c_str(), u->result.why.c_str());
-        for (const Difference& d : u->result.differing) printErr("%s: %s\n", u->port.c_str(), describe(d).c_str());
+        for (const std::string& d : u->result.differences) printErr("%s: %s\n", u->port.c_str(), d.c_str());
     }
+    const char* command = verifyOnly ? "verify" : "provision";
     char summary[128];
     std::snprintf(summary, sizeof summary, "%zu of %zu units hold the profile", done, units.size());
-    printErr("ostrakan-cli: %s: %s (%.1f s)\n", verifyOnly ? "verify" : "provision", summary, seconds);
+    printErr("ostrakan-cli: %s: %s (%.1f s)\n", command, summary, seconds);
+    if (!jobs.empty() && sendsPassword(jobs.front().plan))
+        printErr("ostrakan-cli: %s: the modem password %s but cannot be read back, so it is not verified\n", command,
+                 verifyOnly ? "is in the profile" : "was sent");
     int status = done == units.size() ? kExitDone : kExitNoAnswer;
-    // verify: every unit answered, and some differ.
+    // verify: every unit answered, and one or more differ.
     if (verifyOnly && status != kExitDone) {
-        bool allAnswered = true;
-        for (const auto& u : units) allAnswered = allAnswered && (u->result.status == kExitDone || u->result.status == kExitDifferent);
-        if (allAnswered) status = kExitDifferent;
+        bool answered = true;
+        for (const auto& u : units)
+            answered = answered && (u->result.status == kExitDone || u->result.status == kExitDifferent);
+        if (answered) status = kExitDifferent;
     }
-    if (!logged && status == kExitDone) status = kExitNoAnswer;
+    std::string error = summary;
+    if (!logged && status == kExitDone) {
+        status = kExitOutput;
+        error = "the unit log was not written";
+    }
     if (context.stopped()) {
         printErr("ostrakan-cli: interrupted\n");
         status = context.interruptedStatus();
+        error = "interrupted";
     }
-    const std::string report =
-        reportText(units, status, status >= 128 ? "interrupted" : !logged ? "the unit log was not written" : summary);
-    if (!p.reportFile.empty() && !writeFile(p.reportFile, report))
-        printErr("ostrakan-cli: cannot write %s\n", p.reportFile.c_str());
-    if (context.json) printJsonText(report);
+    const std::string report = reportText(units, status, error);
+    // A report asked for and not written is the run's failure: the units' results
+    // are on stderr, but a script reading the report would find none or an old one.
+    if (!p.reportFile.empty() && !writeOutputFile(p.reportFile, report) && status < 128) {
+        status = kExitOutput;
+        noteFailure("the report " + p.reportFile + " was not written");
+    }
+    if (context.json) printJsonText(status == kExitOutput ? failureDocument(status, lastFailure()) : report);
     return status;
 }
 
-int loadUnitJobs(const Parsed& p, const char* command, std::vector<UnitJob>* jobs, std::string* why) {
+int loadUnitJobs(const Parsed& p, const char* command, bool forWrite, std::vector<UnitJob>* jobs, std::string* why) {
     Plan plan;
-    if (const int status = loadPlan(p.profileFile, p.passwordFile, &plan, why)) return status;
+    if (const int status = loadPlan(p.profileFile, p.passwordFile, &plan, why, forWrite)) return status;
     if (!p.unitsFile.empty()) return unitJobsFromTable(p.unitsFile, p.labelColumn, plan, jobs, why);
     for (const std::string& port : splitPorts(p.ports)) jobs->push_back({port, {}, plan, {}});
     if (jobs->empty()) {
@@ -231,7 +273,7 @@ int loadUnitJobs(const Parsed& p, const char* command, std::vector<UnitJob>* job
 int provisionCommand(const Parsed& p, const Context& context) {
     std::vector<UnitJob> jobs;
     std::string why;
-    if (const int status = loadUnitJobs(p, "provision", &jobs, &why)) return why.empty() ? status : refuse(why);
+    if (const int status = loadUnitJobs(p, "provision", true, &jobs, &why)) return why.empty() ? status : refuse(why);
     UnitLogFile log;
     if (const int status = openUnitLog(p, &log, &why)) return refuse(why);
     // "_data.ini" holds the modem password: what this program creates is for its

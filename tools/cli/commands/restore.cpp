@@ -29,8 +29,21 @@ int restoreCommand(const Parsed& p, const Context& context) {
                      r.differences.size() == 1 ? "" : "s");
             return r.status;
         }
-        if (r.status != kExitDone) return report(r.status, r.why);
+        if (r.status != kExitDone) {
+            report(r.status, r.why);
+            // What the unit now holds is part old, part new: say which is which.
+            const auto list = [](const std::vector<std::string>& paths) {
+                std::string text;
+                for (const std::string& path : paths) text += (text.empty() ? "" : ", ") + path;
+                return text.empty() ? std::string("nothing") : text;
+            };
+            printErr("ostrakan-cli: restore: stopped at \"%s\"; written: %s; not written: %s\n", r.step.c_str(),
+                     list(r.written).c_str(), list(r.unwritten).c_str());
+            return r.status;
+        }
         printErr("ostrakan-cli: restore: %s\n", verify ? "done, the unit holds the profile" : "done (not verified)");
+        if (verify && sendsPassword(plan))
+            printErr("ostrakan-cli: restore: the modem password was sent but cannot be read back, so it is not verified\n");
         return static_cast<int>(kExitDone);
     });
 }

@@ -12,13 +12,13 @@ int verifyCommand(const Parsed& p, const Context& context) {
     std::string why;
     if (!p.ports.empty() || !p.unitsFile.empty()) {
         std::vector<UnitJob> jobs;
-        if (const int status = loadUnitJobs(p, "verify", &jobs, &why)) return why.empty() ? status : refuse(why);
+        if (const int status = loadUnitJobs(p, "verify", false, &jobs, &why)) return why.empty() ? status : refuse(why);
         UnitLogFile log;
         if (const int status = openUnitLog(p, &log, &why)) return refuse(why);
         return runUnits(jobs, true, p, context, log, fileSha256(p.profileFile));
     }
     Plan plan;
-    if (const int status = loadPlan(p.profileFile, p.passwordFile, &plan, &why))
+    if (const int status = loadPlan(p.profileFile, p.passwordFile, &plan, &why, false))
         return why.empty() ? status : refuse(why);
     UnitLogFile log;
     if (const int status = openUnitLog(p, &log, &why)) return refuse(why);
@@ -36,8 +36,8 @@ int verifyCommand(const Parsed& p, const Context& context) {
         entry.error = status == kExitDone || status == kExitDifferent ? std::string() : r.why;
         entry.profileSha256 = sha;
         entry.differences = r.differing;
-        if (!logUnit(log, entry) && status == kExitDone) status = kExitNoAnswer;
-        if (context.json) printJsonText(unitDocument(status, entry.error.empty() && status == kExitNoAnswer ? "the unit log was not written" : entry.error, p.port, nullptr, r.differing));
+        if (!logUnit(log, entry) && status == kExitDone) status = kExitOutput;
+        if (context.json) printJsonText(unitDocument(status, entry.error.empty() && status == kExitOutput ? "the unit log was not written" : entry.error, p.port, nullptr, r.differing));
         if (r.status == kExitDifferent) {
             for (const Difference& d : r.differing) printErr("%s\n", describe(d).c_str());
             printErr("ostrakan-cli: the unit does not hold the profile (%zu difference%s)\n", r.differing.size(),
