@@ -56,6 +56,7 @@ add_library(ostrakan_cli STATIC
     tools/cli/unix/platform.cpp
     tools/cli/unix/port_identity.cpp
     tools/cli/unix/probe.cpp
+    tools/cli/unix/terminal.cpp
     tools/cli/unix/text_encoding.cpp
     tools/cli/unix/unit_log.cpp
 )

@@ -82,6 +82,7 @@ if(OSTRAKAN_CLI11_ROOT)
         tools/cli/windows/platform.cpp
         tools/cli/windows/port_identity.cpp
         tools/cli/windows/probe.cpp
+        tools/cli/windows/terminal.cpp
         tools/cli/windows/text_encoding.cpp
         tools/cli/windows/unit_log.cpp
     )

@@ -1,6 +1,7 @@
 #include "tools/cli/cli.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 
 #include "tools/cli/commands/commands.h"
@@ -50,7 +51,9 @@ int run(int argc, char** argv) {
     Context context;
     context.interrupted = &gInterrupted;
     context.json = p.json;
-    context.terminal = stderrIsTerminal();
+    // Cursor moves only where they work: a terminal that is not "dumb".
+    const char* term = std::getenv("TERM");
+    context.terminal = stderrIsTerminal() && !(term && std::strcmp(term, "dumb") == 0);
 
     int status = runCommand(p, context);
     if (context.json && !jsonPrinted()) {

@@ -25,14 +25,16 @@ std::unique_ptr<CLI::App> defineCommandLine(Parsed* p) {
     CLI::Option* trace = app->add_flag("--trace", p->trace, "every hand-off (TX) and every burst (RX) on stderr");
     app->add_option("--trace-file", p->traceFile,
                     "append a session trace (timed hand-offs and bursts, replayable by ostrakan-sim --replay) "
-                    "to FILE; it holds what was sent, the modem password too")
+                    "to FILE (provision: one file per port, FILE with the port's name added); it holds what was "
+                    "sent, the modem password too")
         ->type_name("FILE")
         ->excludes(trace);
     app->add_flag("--json", p->json,
                   "print one JSON document on stdout, also on failure (docs/json-output.md)");
     app->footer("Exit status: 0 done, 1 no answer in time, modem Error!/Empty0/Empty9/NoSave, or a\n"
                 "provisioned unit failed, 2 bad usage or refused input (a bad profile), 3 port not opened\n"
-                "or lost, 4 restore, verify: the unit reads back otherwise, 130 interrupted (Ctrl-C).");
+                "or lost, 4 restore, verify: the unit reads back otherwise, 5 an output file or stdout could\n"
+                "not be written whole, 130 interrupted (Ctrl-C).");
 
     const auto command = [p](CommandName name) { return [p, name] { p->command = name; }; };
     // The unit log, on every command that writes to a unit or verifies one.
@@ -44,14 +46,14 @@ std::unique_ptr<CLI::App> defineCommandLine(Parsed* p) {
 
     CLI::App* read = app->add_subcommand("read", "read a parameter or the channels");
     read->add_option("what", p->what, "period, address, phone1, phone2, sms or channels (31 lines \"N A T BX\")")
-        ->required()
         ->check(CLI::IsMember({"period", "address", "phone1", "phone2", "sms", "channels"}));
     read->parse_complete_callback(command(CommandName::Read));
     CLI::App* write = app->add_subcommand("write", "write a parameter or the channels");
     write->add_option("what", p->what, "period, address (DDD), phone1, phone2, sms (NUMBER) or channels")
         ->required()
         ->check(CLI::IsMember({"period", "address", "phone1", "phone2", "sms", "channels"}));
-    write->add_option("value", p->values, "the value; for channels the boxes to set, N:A, N:T or N:BX");
+    write->add_option("value", p->values,
+                      "the value; for channels the boxes to set, N:A, N:T or N:BX (\"none\" clears all 31)");
     logOption(write);
     write->parse_complete_callback(command(CommandName::Write));
     CLI::App* modem = app->add_subcommand("modem", "read or write the modem's internet profile");
@@ -68,6 +70,7 @@ std::unique_ptr<CLI::App> defineCommandLine(Parsed* p) {
         kFlags[3], p->entries[3], "the password; \"-\" asks for it without echo (other users can see a "
                                   "password given here, in ps and in the shell's history)");
     modemWrite->add_option("--password-file", p->passwordFile, "the password: the first line of FILE")
+        ->type_name("FILE")
         ->excludes(password);
     modemWrite->add_flag("--no-internet", p->noInternet, "click \"Без интернета.\": erase the internet profiles");
     logOption(modemWrite);
@@ -81,13 +84,14 @@ std::unique_ptr<CLI::App> defineCommandLine(Parsed* p) {
                     "find the units; sends bytes to whatever device is there");
     ports->parse_complete_callback(command(CommandName::Ports));
     CLI::App* dump = app->add_subcommand("dump", "read the whole unit and print it as a profile (JSON)");
-    dump->add_option("-o,--output", p->outFile, "write the profile to FILE instead of stdout");
+    dump->add_option("-o,--output", p->outFile, "write the profile to FILE instead of stdout")->type_name("FILE");
     dump->parse_complete_callback(command(CommandName::Dump));
     CLI::App* restore = app->add_subcommand("restore", "write a profile to the unit, then read it back and compare");
-    restore->add_option("file", p->profileFile, "the profile (JSON, as dump writes it)")->required();
+    restore->add_option("file", p->profileFile, "the profile (JSON, as dump writes it)")->required()->type_name("FILE");
     restore->add_flag("--no-verify", p->noVerify, "write only; do not read back");
     restore->add_option("--password-file", p->passwordFile,
-                        "the modem password: the first line of FILE, over the profile's");
+                        "the modem password: the first line of FILE, over the profile's")
+        ->type_name("FILE");
     logOption(restore);
     restore->parse_complete_callback(command(CommandName::Restore));
     // The units of a run: a port list, or a units table giving each unit its own items.
@@ -110,10 +114,11 @@ std::unique_ptr<CLI::App> defineCommandLine(Parsed* p) {
     logOption(verify);
     verify->parse_complete_callback(command(CommandName::Verify));
     CLI::App* provision = app->add_subcommand("provision", "restore and verify a profile on several ports at once");
-    provision->add_option("file", p->profileFile, "the profile (JSON)")->required();
+    provision->add_option("file", p->profileFile, "the profile (JSON)")->required()->type_name("FILE");
     unitOptions(provision);
     provision->add_option("--password-file", p->passwordFile,
-                          "the modem password: the first line of FILE, over the profile's");
+                          "the modem password: the first line of FILE, over the profile's")
+        ->type_name("FILE");
     logOption(provision);
     provision->parse_complete_callback(command(CommandName::Provision));
     return app;

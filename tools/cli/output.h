@@ -54,14 +54,14 @@ public:
         std::string port;
         std::string text;  // its state, or its step while it runs
     };
-    Table(std::size_t rows, bool terminal) : terminal_(terminal), last_(rows) {}
+    Table(std::size_t rows, bool terminal) : terminal_(terminal), last_(terminal ? 0 : rows) {}
     // Draws what changed since the last call (on a terminal: the whole table).
     void draw(const std::vector<Row>& rows);
 
 private:
     bool terminal_;
     std::vector<std::string> last_;
-    bool drawn_ = false;
+    std::size_t drawn_ = 0;  // lines on the terminal now
 };
 
 // Flushes stdout; false (after saying so once) when anything written to it was

@@ -29,11 +29,21 @@ bool requestDone(void* context) {
     return w.lost || !w.core->requests.isSet(w.request) || w.interrupted->load() != 0 || ++w.guard > 200000;
 }
 
+// "cannot open COM7 (/dev/ttyS6): no such device": the port once, its device
+// beside it when that is another name, then the reason.
+std::string cannotOpen(const Session& s, const std::string& port) {
+    const std::string device = s.line.lastDevice();
+    std::string reason = openFailure(s.line);
+    if (reason.compare(0, device.size() + 2, device + ": ") == 0) reason.erase(0, device.size() + 2);
+    const bool same = device.empty() || device == port || portName(device) == port;
+    return "cannot open " + port + (same ? "" : " (" + device + ")") + ": " + reason;
+}
+
 // Opens a device path as it is, a COM name as the window's Open command does.
 int openDevice(Session& s, const std::string& device, std::string* why) {
     if (opensAsDevice(device)) {
         if (s.line.open(device.c_str()) != kPortOpened) {
-            *why = "the port did not open: " + openFailure(s.line);
+            *why = cannotOpen(s, device);
             return kExitPort;
         }
     } else {
@@ -45,8 +55,9 @@ int openDevice(Session& s, const std::string& device, std::string* why) {
             *why = std::string(status) + " (a port is COM1..COM256, a device path or sim)";
             return kExitUsage;
         }
+        // The window says "Port did't open!"; the tool says what went wrong.
         if (!s.line.isOpen()) {
-            *why = std::string(status) + " " + device + ": " + openFailure(s.line);
+            *why = cannotOpen(s, device);
             return kExitPort;
         }
     }

@@ -18,6 +18,8 @@
 #include "tools/cli/platform.h"
 #include "tools/cli/port_identity.h"
 #include "tools/cli/unit_restore.h"
+#include "serial/trace.h"
+#include "version.h"
 
 namespace ostrakan::cli {
 
@@ -86,7 +88,10 @@ struct Unit : Progress {
     Table::Row row() const {
         const std::string name = job->label.empty() ? port : port + " " + job->label;
         if (!finished.load()) return {name, std::string(stepName.load()) + " ..."};
-        return {name, std::string(unitStatus(result)) + (result.why.empty() ? "" : ": " + result.why)};
+        // The row starts with the port: the reason need not name it again.
+        std::string why = result.why;
+        if (why.compare(0, port.size() + 2, port + ": ") == 0) why.erase(0, port.size() + 2);
+        return {name, std::string(unitStatus(result)) + (why.empty() ? "" : ": " + why)};
     }
 };
 
@@ -106,7 +111,7 @@ std::vector<std::string> splitPorts(const std::string& list) {
 // Every name checked and resolved before any unit is touched: a bad name, or
 // one device named twice (its second worker would find the port in use by the
 // first), refuses the whole run. *open gets the names to open.
-int checkPorts(const std::vector<std::string>& ports, const char* given, std::vector<std::string>* open) {
+int checkPorts(const std::vector<std::string>& ports, const std::string& given, std::vector<std::string>* open) {
     std::vector<std::string> identities, problems;
     for (const std::string& port : ports) {
         std::string name = port, identity, why;
@@ -123,7 +128,7 @@ int checkPorts(const std::vector<std::string>& ports, const char* given, std::ve
         open->push_back(name);
     }
     if (problems.empty()) return kExitDone;
-    std::string text = std::string(given) + ": ";
+    std::string text = given + ": ";
     for (std::size_t i = 0; i < problems.size(); ++i) text += (i ? "; " : "") + problems[i];
     return refuse(text + "; nothing was sent");
 }
@@ -161,13 +166,30 @@ std::string reportText(const std::vector<std::unique_ptr<Unit>>& units, int exit
     return json.text() + "\n";
 }
 
+// "trace.log" for port "/dev/ttyUSB0": "trace-dev_ttyUSB0.log", one file per
+// port, the port's name made safe for a file name.
+std::string tracePath(const std::string& path, const std::string& port) {
+    std::string tag;
+    for (char c : port) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '.';
+        if (plain) tag += c;
+        else if (!tag.empty() && tag.back() != '_') tag += '_';
+    }
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::size_t dot = path.rfind('.');
+    const bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return extension ? path.substr(0, dot) + "-" + tag + path.substr(dot) : path + "-" + tag;
+}
+
 }  // namespace
 
 int runUnits(const std::vector<UnitJob>& jobs, bool verifyOnly, const Parsed& p, const Context& context,
              UnitLogFile& log, const std::string& profileSha256) {
     std::vector<std::string> ports, open;
     for (const UnitJob& job : jobs) ports.push_back(job.port);
-    if (const int status = checkPorts(ports, p.unitsFile.empty() ? "--ports" : "--units", &open)) return status;
+    const std::string given = std::string(verifyOnly ? "verify" : "provision") + (p.unitsFile.empty() ? ": --ports" : ": --units");
+    if (const int status = checkPorts(ports, given, &open)) return status;
     // Every session is made, and loads "_data.ini", before the first worker starts.
     std::vector<std::unique_ptr<Unit>> units;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
@@ -180,6 +202,21 @@ int runUnits(const std::vector<UnitJob>& jobs, bool verifyOnly, const Parsed& p,
         units.back()->profileSha256 = &profileSha256;
         units.back()->session.core.startUp();
         if (p.trace) units.back()->session.line.setTrace(kStandardError);
+    }
+    if (!p.traceFile.empty()) {
+        std::vector<std::string> paths;
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            std::string path = tracePath(p.traceFile, ports[i]);
+            // Two names that make one file name ("a/b", "a_b") still get a file each.
+            if (std::find(paths.begin(), paths.end(), path) != paths.end())
+                path = tracePath(p.traceFile, ports[i] + "-" + std::to_string(i + 1));
+            paths.push_back(path);
+            std::string why;
+            const int fd = openTraceFile(path, &why);
+            if (fd < 0) return refuse("cannot open " + path + ": " + why + "; nothing was sent");
+            beginSessionTrace(fd, "ostrakan-cli " OSTRAKAN_VERSION);
+            units[i]->session.line.setTrace(fd);  // closed by the system at exit, after the port
+        }
     }
     std::mutex doneMutex;
     std::condition_variable doneSignal;
@@ -219,7 +256,9 @@ int runUnits(const std::vector<UnitJob>& jobs, bool verifyOnly, const Parsed& p,
             ++done;
             continue;
         }
-        printErr("%s: %s\n", u->port.c_str(), u->result.why.c_str());
+        // The port once: most messages name it already.
+        if (u->result.why.find(u->port) == std::string::npos) printErr("%s: ", u->port.c_str());
+        printErr("%s\n", u->result.why.c_str());
         for (const std::string& d : u->result.differences) printErr("%s: %s\n", u->port.c_str(), d.c_str());
     }
     const char* command = verifyOnly ? "verify" : "provision";

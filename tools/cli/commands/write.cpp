@@ -13,6 +13,10 @@ namespace ostrakan::cli {
 namespace {
 
 int parseChannels(const std::vector<std::string>& words, int* channelBits) {
+    // No list is more often a slip than a wish to clear every channel.
+    if (words.empty())
+        return refuse("write channels: give the boxes to set (N:A, N:T, N:BX), or \"none\" to clear all 31");
+    if (words.size() == 1 && words[0] == "none") return kExitDone;
     for (const std::string& w : words) {
         const std::size_t colon = w.find(':');
         const std::string number = w.substr(0, colon);
