@@ -1,11 +1,10 @@
 #include "tools/cli/fleet.h"
 
 #include <atomic>
-#include <fstream>
-#include <iterator>
 
 #include "serial/port_name.h"
 #include "tools/cli/cli.h"
+#include "tools/cli/files.h"
 #include "tools/cli/output.h"
 #include "tools/cli/session.h"
 #include "tools/cli/platform.h"
@@ -18,30 +17,9 @@ namespace ostrakan::cli {
 
 namespace {
 
-// A table is a few kilobytes; anything far larger is no units table.
+// A table or a profile is a few kilobytes; anything far larger is neither.
 constexpr std::size_t kMaxTableBytes = 1 << 20;
-
-bool readSmallFile(const std::string& path, std::size_t limit, std::string* text, std::string* why) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *why = "cannot read " + path;
-        return false;
-    }
-    text->clear();
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        text->append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (text->size() > limit) {
-            *why = path + ": over " + std::to_string(limit >> 20) + " MiB, no units table is that large";
-            return false;
-        }
-    }
-    if (in.bad()) {
-        *why = "cannot read " + path + " (a folder?)";
-        return false;
-    }
-    return true;
-}
+constexpr std::size_t kMaxProfileBytes = 1 << 20;
 
 // A name the tool can open: "sim", a device path, or a COM name the window's
 // own check takes.
@@ -59,7 +37,7 @@ bool toCp1251Profile(const std::string& u, std::string* b) { return utf8ToCp1251
 int unitJobsFromTable(const std::string& tablePath, const std::string& labelColumn, const Plan& base,
                  std::vector<UnitJob>* jobs, std::string* why) {
     std::string text;
-    if (!readSmallFile(tablePath, kMaxTableBytes, &text, why)) return kExitUsage;
+    if (!readInputFile(tablePath, kMaxTableBytes, &text, why)) return kExitUsage;
     UnitTable table;
     std::string error;
     if (!parseUnitTable(text, &table, &error, portNameIsUsable)) {
@@ -112,7 +90,7 @@ const char* statusWord(int exit, const std::string& why) {
 
 std::string fileSha256(const std::string& path) {
     std::string text, why;
-    if (!readSmallFile(path, kMaxTableBytes, &text, &why)) return {};
+    if (!readInputFile(path, kMaxProfileBytes, &text, &why)) return {};
     return sha256Hex(text);
 }
 

@@ -259,7 +259,11 @@ int runUnits(const std::vector<UnitJob>& jobs, bool verifyOnly, const Parsed& p,
         // The port once: most messages name it already.
         if (u->result.why.find(u->port) == std::string::npos) printErr("%s: ", u->port.c_str());
         printErr("%s\n", u->result.why.c_str());
-        for (const std::string& d : u->result.differences) printErr("%s: %s\n", u->port.c_str(), d.c_str());
+        // verify wrote nothing: its differences say profile and unit, not wrote and reads.
+        if (verifyOnly)
+            for (const Difference& d : u->result.differing) printErr("%s: %s\n", u->port.c_str(), describe(d).c_str());
+        else
+            for (const std::string& d : u->result.differences) printErr("%s: %s\n", u->port.c_str(), d.c_str());
     }
     const char* command = verifyOnly ? "verify" : "provision";
     char summary[128];
