@@ -35,7 +35,7 @@ bool toCp1251Profile(const std::string& u, std::string* b) { return utf8ToCp1251
 }  // namespace
 
 int unitJobsFromTable(const std::string& tablePath, const std::string& labelColumn, const Plan& base,
-                 std::vector<UnitJob>* jobs, std::string* why) {
+                      std::vector<UnitJob>* jobs, std::string* why) {
     std::string text;
     if (!readInputFile(tablePath, kMaxTableBytes, &text, why)) return kExitUsage;
     UnitTable table;

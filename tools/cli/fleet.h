@@ -25,7 +25,7 @@ struct UnitJob {
 // A units table read and checked against the base plan, every row, before any
 // port is touched: kExitDone, or kExitUsage with *why naming line, column and value.
 int unitJobsFromTable(const std::string& tablePath, const std::string& labelColumn, const Plan& base,
-                 std::vector<UnitJob>* jobs, std::string* why);
+                      std::vector<UnitJob>* jobs, std::string* why);
 
 // The units of provision or verify: --units TABLE.csv, or --ports with the
 // profile for all. The profile and every row are checked here; forWrite as for

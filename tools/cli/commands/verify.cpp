@@ -36,8 +36,12 @@ int verifyCommand(const Parsed& p, const Context& context) {
         entry.error = status == kExitDone || status == kExitDifferent ? std::string() : r.why;
         entry.profileSha256 = sha;
         entry.differences = r.differing;
-        if (!logUnit(log, entry) && status == kExitDone) status = kExitOutput;
-        if (context.json) printJsonText(unitDocument(status, entry.error.empty() && status == kExitOutput ? "the unit log was not written" : entry.error, p.port, nullptr, r.differing));
+        std::string error = entry.error;
+        if (!logUnit(log, entry) && status == kExitDone) {
+            status = kExitOutput;
+            error = "the unit log was not written";
+        }
+        if (context.json) printJsonText(unitDocument(status, error, p.port, nullptr, r.differing));
         if (r.status == kExitDifferent) {
             for (const Difference& d : r.differing) printErr("%s\n", describe(d).c_str());
             printErr("ostrakan-cli: the unit does not hold the profile (%zu difference%s)\n", r.differing.size(),
@@ -45,8 +49,9 @@ int verifyCommand(const Parsed& p, const Context& context) {
             return status;
         }
         if (r.status != kExitDone) return report(r.status, r.why);
+        const bool password = plan.profile.password || plan.password;
         printErr("ostrakan-cli: verify: the unit holds the profile%s\n",
-                 plan.profile.password || plan.password ? " (the modem password cannot be read back, so it was not compared)" : "");
+                 password ? " (the modem password cannot be read back, so it was not compared)" : "");
         return status;
     });
 }
