@@ -72,6 +72,8 @@ cases=(
     "0|out|User: Иван|--port COM5 modem read"
     '0|out|"user": "Иван"|--json --port COM5 modem read'
     '0|profile.json|"user": "Иван"|--port COM5 dump -o profile.json'
+    '0|Профиль.json|"user": "Иван"|--port COM5 dump -o Профиль.json'
+    "5|err|cannot create a temporary file beside missing/unit.json|--port COM5 dump -o missing/unit.json"
     "0|err|the unit holds the profile|--port COM5 restore profile.json"
     "0|err|the unit holds the profile|--port COM5 verify profile.json"
     '0|журнал.log|"operation": "verify", "status": "ok"|--port COM5 verify profile.json --log журнал.log'

@@ -558,7 +558,8 @@ TEST_F(CliE2eTest, OptionFormsHelpAndOneLineErrors) {
         {{"modem", "write", "--help"}, {}, 0, "write the entries", ""},
         {{"ports", "--help"}, {}, 0, "list the serial ports", ""},
         {{"-p", link, "read", "frob"}, {}, 2, "", usageHint},
-        {{"-p", link, "read"}, {}, 2, "", usageHint},
+        {{"-p", link, "read"}, {}, 2, "",
+         "read: say what to read: period, address, phone1, phone2, sms or channels\n" + usageHint},
         {{"--frobnicate", "read", "period"}, {}, 2, "", usageHint},
         {{"modem", "write", "--password", "x", "--password-file", "f"}, {}, 2, "", usageHint},
         {{}, {}, 2, "", usageHint},
@@ -1009,6 +1010,10 @@ TEST_F(CliE2eTest, ProvisionRefusesADeviceNamedTwiceOrABadNameBeforeAnyUnitIsTou
             EXPECT_TRUE(requests().empty()) << "a byte reached a unit";
         }
     }
+    // --trace-file: one trace per port, the port's name in the file's name.
+    ASSERT_RESULT_OK(cli({"provision", "p.json", "--ports", "COM7,sim", "--trace-file", "t.log"}));
+    for (const char* file : {"t-COM7.log", "t-sim.log"})
+        EXPECT_NE(slurp(work / file).find(" TX 0A 21 AA 30 41 54 44 50 32 31 32 30"), std::string::npos) << file;
 }
 
 TEST_F(CliE2eTest, AUnitLostMidwaySaysWhatWasWritten) {
@@ -1036,9 +1041,14 @@ TEST_F(CliE2eTest, AUnitLostMidwaySaysWhatWasWritten) {
     ASSERT_TRUE(json_reader::parse(slurp(work / "report.json"), &root, &error)) << error;
     ASSERT_EQ(root.find("units")->items.size(), 1u);
     const json_reader::Value& unit = root.find("units")->items[0];
-    EXPECT_EQ(unit.find("status")->text, "lost");
-    EXPECT_EQ(unit.find("exit")->text, "3");
-    EXPECT_EQ(unit.find("step")->text, "write channels");
+    const auto text = [&unit](const char* key) {
+        const json_reader::Value* v = unit.find(key);
+        return v ? v->text : std::string("(no ") + key + ")";
+    };
+    EXPECT_EQ(text("status"), "lost");
+    EXPECT_EQ(text("exit"), "3");
+    EXPECT_EQ(text("step"), "write channels");
+    ASSERT_NE(unit.find("written"), nullptr);
     ASSERT_EQ(unit.find("written")->items.size(), 1u);
     EXPECT_EQ(unit.find("written")->items[0].text, "controller.period");
     EXPECT_FALSE(unit.find("ok")->boolean);

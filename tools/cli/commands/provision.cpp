@@ -269,7 +269,11 @@ int runUnits(const std::vector<UnitJob>& jobs, bool verifyOnly, const Parsed& p,
     char summary[128];
     std::snprintf(summary, sizeof summary, "%zu of %zu units hold the profile", done, units.size());
     printErr("ostrakan-cli: %s: %s (%.1f s)\n", command, summary, seconds);
-    if (!jobs.empty() && sendsPassword(jobs.front().plan))
+    // The note only where a password went out (or, for verify, where the profile holds one).
+    const bool modemWritten = std::any_of(units.begin(), units.end(), [](const auto& u) {
+        return std::find(u->result.written.begin(), u->result.written.end(), "modem") != u->result.written.end();
+    });
+    if (!jobs.empty() && sendsPassword(jobs.front().plan) && (verifyOnly || modemWritten))
         printErr("ostrakan-cli: %s: the modem password %s but cannot be read back, so it is not verified\n", command,
                  verifyOnly ? "is in the profile" : "was sent");
     int status = done == units.size() ? kExitDone : kExitNoAnswer;
