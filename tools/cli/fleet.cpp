@@ -77,15 +77,21 @@ int unitJobsFromTable(const std::string& tablePath, const std::string& labelColu
     return kExitDone;
 }
 
-const char* statusWord(int exit, const std::string& why) {
+const char* statusWord(int exit, bool lost) {
     switch (exit) {
     case kExitDone: return "ok";
     case kExitNoAnswer: return "no-answer";
     case kExitUsage: return "refused";
-    case kExitPort: return why.find("is lost") != std::string::npos ? "lost" : "port-trouble";
+    case kExitPort: return lost ? "lost" : "port-trouble";
     case kExitDifferent: return "different";
-    default: return exit >= 128 ? "interrupted" : "output-failed";
+    case kExitOutput: return "output-failed";
+    default: return exit >= 128 ? "interrupted" : "no-answer";
     }
+}
+
+const char* statusWordFor(int exit, const std::string& why) {
+    // afterProcedure's words for a device gone from under the open port.
+    return statusWord(exit, why.find(" is lost") != std::string::npos);
 }
 
 std::string fileSha256(const std::string& path) {
@@ -115,7 +121,7 @@ bool logUnit(UnitLogFile& log, const UnitLogEntry& entry) {
 std::string unitDocument(int status, const std::string& error, const std::string& port,
                          const std::vector<std::string>* written, const std::vector<Difference>& differences) {
     JsonWriter json;
-    json.beginObject().key("status").value(statusWord(status, error)).key("exit").value(static_cast<long long>(status));
+    json.beginObject().key("status").value(statusWordFor(status, error)).key("exit").value(static_cast<long long>(status));
     if (status != kExitDone) json.key("error").value(error.empty() ? "the unit does not hold the profile" : error);
     json.key("port").value(port);
     if (written) {
@@ -143,7 +149,7 @@ int runLogged(const Parsed& p, const Context& context, const char* operation,
     entry.exit = status;
     if (status != kExitDone)
         entry.error = status == kExitDifferent && lastFailure().empty() ? "the unit does not hold the profile" : lastFailure();
-    entry.status = statusWord(status, entry.error);
+    entry.status = statusWordFor(status, entry.error);
     if (!logUnit(log, entry) && status == kExitDone) {
         noteFailure("the unit log was not written");
         status = kExitOutput;

@@ -37,9 +37,12 @@ int loadUnitJobs(const Parsed& p, const char* command, bool forWrite, std::vecto
 int runUnits(const std::vector<UnitJob>& jobs, bool verifyOnly, const Parsed& p, const Context& context,
              UnitLogFile& log, const std::string& profileSha256);
 
-// How a unit ended, for reports, logs and JSON: "ok", "different", "no-answer",
-// "refused", "port-trouble", "lost", "interrupted", "output-failed".
-const char* statusWord(int exit, const std::string& why = {});
+// How a command or a unit ended, for reports, logs and JSON: "ok", "different",
+// "no-answer", "refused", "port-trouble", "lost" (the device went away under
+// the open port), "interrupted", "output-failed".
+const char* statusWord(int exit, bool lost = false);
+// The same where only the message says whether the device was lost.
+const char* statusWordFor(int exit, const std::string& why);
 
 // The SHA-256 of a file's bytes (the profile as given), or "" when unreadable.
 std::string fileSha256(const std::string& path);

@@ -34,7 +34,7 @@ void noteFailure(const std::string& why) { gLastFailure = why; }
 
 std::string failureDocument(int status, const std::string& why) {
     JsonWriter json;
-    json.beginObject().key("status").value(statusWord(status, why)).key("exit").value(static_cast<long long>(status));
+    json.beginObject().key("status").value(statusWordFor(status, why)).key("exit").value(static_cast<long long>(status));
     json.key("error").value(why.empty() ? "failed" : why);
     return json.endObject().text() + "\n";
 }

@@ -5,6 +5,7 @@
 
 #include "tools/cli/cli.h"
 #include "tools/cli/files.h"
+#include "tools/cli/fleet.h"
 #include "tools/cli/operations.h"
 #include "tools/cli/options.h"
 #include "tools/cli/secrets.h"
@@ -266,16 +267,6 @@ RestoreResult verifyUnit(Session& s, const Plan& plan, Progress& progress) {
 
 std::string describe(const Difference& d) { return d.path + ": profile " + d.profile + ", unit " + d.unit; }
 
-const char* unitStatus(const RestoreResult& r) {
-    if (r.status >= 128) return "interrupted";
-    switch (r.status) {
-    case kExitDone: return "ok";
-    case kExitDifferent: return "different";
-    case kExitNoAnswer: return "no-answer";
-    case kExitPort: return r.lost ? "lost" : "port-trouble";
-    case kExitUsage: return "refused";
-    default: return "no-answer";
-    }
-}
+const char* unitStatus(const RestoreResult& r) { return statusWord(r.status, r.lost); }
 
 }  // namespace ostrakan::cli

@@ -31,7 +31,7 @@ int verifyCommand(const Parsed& p, const Context& context) {
         UnitLogEntry entry;
         entry.port = p.port;
         entry.operation = "verify";
-        entry.status = statusWord(status, r.why);
+        entry.status = unitStatus(r);
         entry.exit = status;
         entry.error = status == kExitDone || status == kExitDifferent ? std::string() : r.why;
         entry.profileSha256 = sha;
