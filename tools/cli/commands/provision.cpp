@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "serial/trace.h"
 #include "tools/cli/cli.h"
 #include "tools/cli/commands/commands.h"
 #include "tools/cli/fleet.h"
@@ -18,7 +19,6 @@
 #include "tools/cli/platform.h"
 #include "tools/cli/port_identity.h"
 #include "tools/cli/unit_restore.h"
-#include "serial/trace.h"
 #include "version.h"
 
 namespace ostrakan::cli {
@@ -42,7 +42,7 @@ struct Unit : Progress {
     std::thread worker;
     std::atomic<const char*> stepName{"waiting"};  // worker writes, main thread reads
     std::atomic<bool> finished{false};             // set by the worker last
-    // Written by the worker before `finished`; read after the join.
+    // Written by the worker before `finished`; read once `finished` is seen.
     RestoreResult result;
     double seconds = 0;
 
