@@ -41,18 +41,24 @@ add_library(ostrakan_cli STATIC
     tools/cli/commands/provision.cpp
     tools/cli/commands/read.cpp
     tools/cli/commands/restore.cpp
+    tools/cli/commands/verify.cpp
     tools/cli/commands/write.cpp
+    tools/cli/fleet.cpp
     tools/cli/operations.cpp
     tools/cli/options.cpp
     tools/cli/output.cpp
+    tools/cli/probe.cpp
     tools/cli/secrets.cpp
     tools/cli/session.cpp
+    tools/cli/unit_log.cpp
     tools/cli/unit_restore.cpp
     tools/cli/unix/files.cpp
     tools/cli/unix/platform.cpp
     tools/cli/unix/port_identity.cpp
+    tools/cli/unix/probe.cpp
     tools/cli/unix/terminal.cpp
     tools/cli/unix/text_encoding.cpp
+    tools/cli/unix/unit_log.cpp
 )
 target_link_libraries(ostrakan_cli PUBLIC ostrakan_posix ostrakan_sim ostrakan_profile ostrakan_json)
 ostrakan_warnings(ostrakan_cli)

@@ -66,19 +66,25 @@ if(OSTRAKAN_CLI11_ROOT)
         tools/cli/commands/provision.cpp
         tools/cli/commands/read.cpp
         tools/cli/commands/restore.cpp
+        tools/cli/commands/verify.cpp
         tools/cli/commands/write.cpp
+        tools/cli/fleet.cpp
         tools/cli/operations.cpp
         tools/cli/options.cpp
         tools/cli/output.cpp
+        tools/cli/probe.cpp
         tools/cli/secrets.cpp
         tools/cli/session.cpp
+        tools/cli/unit_log.cpp
         tools/cli/unit_restore.cpp
         tools/cli/windows/files.cpp
         tools/cli/windows/main.cpp
         tools/cli/windows/platform.cpp
         tools/cli/windows/port_identity.cpp
+        tools/cli/windows/probe.cpp
         tools/cli/windows/terminal.cpp
         tools/cli/windows/text_encoding.cpp
+        tools/cli/windows/unit_log.cpp
     )
     target_link_libraries(ostrakan-cli PRIVATE ostrakan_profile ostrakan_json ostrakan_cli11 user32 kernel32 advapi32)
     # wmain: the arguments as UTF-16, from msvcrt's start-up code.

@@ -3,7 +3,8 @@
 # 9600 baud) several times and prints its median wall time beside its floor:
 # the time the tick, the quiet gap and the bytes on the line allow at best
 # (docs/performance.md explains the formula). Then the goals, PASS or MISS, and
-# the peak memory of provisioning eight units.
+# the peak memory of provisioning eight units, and the fleet: 32 units from a
+# units table, each with its own address, beside one unit from a table.
 #
 #   bash scripts/bench-ops.sh [--quick] [RUNS]      (RUNS: default 5)
 #
@@ -44,10 +45,10 @@ cleanup() {
 }
 trap cleanup EXIT
 mkdir "$tmp/dev" "$tmp/work"
-"$sim" --pace --units 8 --link-dir "$tmp/dev" >"$tmp/sim.out" 2>"$tmp/sim.err" &
+"$sim" --pace --units 32 --link-dir "$tmp/dev" >"$tmp/sim.out" 2>"$tmp/sim.err" &
 simPid=$!
-for _ in $(seq 100); do [ -e "$tmp/dev/com8" ] && break; sleep 0.05; done
-[ -e "$tmp/dev/com8" ] || { cat "$tmp/sim.err" >&2; exit 1; }
+for _ in $(seq 200); do [ -e "$tmp/dev/com32" ] && break; sleep 0.05; done
+[ -e "$tmp/dev/com32" ] || { cat "$tmp/sim.err" >&2; exit 1; }
 export OSTRAKAN_DEVICES=$tmp/dev
 cd "$tmp/work"  # modem writes replace _data.ini here
 printf 'gdata\n' >password
@@ -132,7 +133,7 @@ traced_floor() {  # model command...
 
 c1=(--port COM1)
 echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -n1); load average:$(cut -d' ' -f1-3 /proc/loadavg)"
-echo "build: $dir; runs per operation: $runs; simulator: --pace --units 8"
+echo "build: $dir; runs per operation: $runs; simulator: --pace --units 32"
 start_ms=$(timed "$cli" --version)
 echo "process start (ostrakan-cli --version): $start_ms ms"
 
@@ -167,6 +168,13 @@ if [ "$quick" = 0 ]; then
     done
     /usr/bin/time -v "$cli" provision restore.json --ports "$ports" 2>"$tmp/time" >/dev/null
     peak_kb=$(sed -n 's/.*Maximum resident set size (kbytes): *//p' "$tmp/time")
+    # The fleet: a units table gives each unit its own address (001, 002, ...).
+    printf 'port,controller.address\nCOM1,001\n' >units1.csv
+    { printf 'port,controller.address\n'; for n in $(seq 32); do printf 'COM%d,%03d\n' "$n" "$n"; done; } >units32.csv
+    measure "provision table 1" "$restore_floor" "$cli" provision restore.json --units units1.csv
+    measure "provision table 32" "$restore_floor" "$cli" provision restore.json --units units32.csv
+    /usr/bin/time -v "$cli" provision restore.json --units units32.csv 2>"$tmp/time32" >/dev/null
+    peak32_kb=$(sed -n 's/.*Maximum resident set size (kbytes): *//p' "$tmp/time32")
 fi
 
 echo
@@ -191,5 +199,8 @@ if [ "$quick" = 0 ]; then
     p1=${MEDIAN[provision 1]} p8=${MEDIAN[provision 8]}
     echo "goal: provisioning 8 units within 1.2 x one unit: $(verdict "$p8 <= 1.2 * $p1") ($(awk -v a="$p8" -v b="$p1" 'BEGIN { printf "%.3f", a / b }') x)"
     echo "goal: peak memory of provision with 8 ports under 16 MB: $(verdict "$peak_kb < 16384") ($peak_kb KB max RSS)"
+    t1=${MEDIAN[provision table 1]} t32=${MEDIAN[provision table 32]}
+    echo "goal: 32 units from a table within 1.2 x one unit: $(verdict "$t32 <= 1.2 * $t1") ($(awk -v a="$t32" -v b="$t1" 'BEGIN { printf "%.3f", a / b }') x)"
+    echo "goal: peak memory of provision with 32 units under 16 MB: $(verdict "$peak32_kb < 16384") ($peak32_kb KB max RSS)"
 fi
 echo "load average after:$(cut -d' ' -f1-3 /proc/loadavg)"

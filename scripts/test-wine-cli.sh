@@ -62,6 +62,8 @@ cases=(
     '0|out|007|--port \\.\COM5 read address'
     "0|err|period 120 sent|write period 120 --port COM5"
     "0|out|120|-p COM5 read period"
+    "0|out|probe=unit period=120|ports --probe"
+    '0|out|"answered": true, "period": "120"|--json ports --probe'
     '0|out|{"period": "120"}|--json --port=COM5 read period'
     "0|err|channels sent|--port COM5 write channels 1:A 31:BX 17:T 17:BX"
     "0|out|17 0 1 1|--port COM5 read channels"
@@ -73,6 +75,8 @@ cases=(
     '0|Профиль.json|"user": "Иван"|--port COM5 dump -o Профиль.json'
     "5|err|cannot create a temporary file beside missing/unit.json|--port COM5 dump -o missing/unit.json"
     "0|err|the unit holds the profile|--port COM5 restore profile.json"
+    "0|err|the unit holds the profile|--port COM5 verify profile.json"
+    '0|журнал.log|"operation": "verify", "status": "ok"|--port COM5 verify profile.json --log журнал.log'
     "1|err|1 of 2 units|provision profile.json --ports COM5,COM6 --report report.json"
     "0|session.trace|TX 0A 21 AA 4E 41 00|--trace-file session.trace --port COM5 read period"
     "0|session.trace|# ostrakan-cli 1.1.0 trace, 9600 8N1|--trace-file session.trace --port COM5 read period"

@@ -29,13 +29,20 @@ std::unique_ptr<CLI::App> defineCommandLine(Parsed* p) {
                     "sent, the modem password too")
         ->type_name("FILE")
         ->excludes(trace);
-    app->add_flag("--json", p->json, "reads, \"modem read\" and \"ports\" print one JSON document");
+    app->add_flag("--json", p->json,
+                  "print one JSON document on stdout, also on failure (docs/json-output.md)");
     app->footer("Exit status: 0 done, 1 no answer in time, modem Error!/Empty0/Empty9/NoSave, or a\n"
                 "provisioned unit failed, 2 bad usage or refused input (a bad profile), 3 port not opened\n"
-                "or lost, 4 restore: the unit reads back otherwise, 5 an output file or stdout could not be\n"
-                "written whole, 130 interrupted (Ctrl-C).");
+                "or lost, 4 restore, verify: the unit reads back otherwise, 5 an output file or stdout could\n"
+                "not be written whole, 130 interrupted (Ctrl-C).");
 
     const auto command = [p](CommandName name) { return [p, name] { p->command = name; }; };
+    // The unit log, on every command that writes to a unit or verifies one.
+    const auto logOption = [p](CLI::App* sub) {
+        sub->add_option("--log", p->logFile, "append one JSON line per unit operation to FILE (never a password)")
+            ->type_name("FILE")
+            ->envname("OSTRAKAN_LOG");
+    };
 
     CLI::App* read = app->add_subcommand("read", "read a parameter or the channels");
     read->add_option("what", p->what, "period, address, phone1, phone2, sms or channels (31 lines \"N A T BX\")")
@@ -47,6 +54,7 @@ std::unique_ptr<CLI::App> defineCommandLine(Parsed* p) {
         ->check(CLI::IsMember({"period", "address", "phone1", "phone2", "sms", "channels"}));
     write->add_option("value", p->values,
                       "the value; for channels the boxes to set, N:A, N:T or N:BX (\"none\" clears all 31)");
+    logOption(write);
     write->parse_complete_callback(command(CommandName::Write));
     CLI::App* modem = app->add_subcommand("modem", "read or write the modem's internet profile");
     modem->require_subcommand(1);
@@ -65,12 +73,16 @@ std::unique_ptr<CLI::App> defineCommandLine(Parsed* p) {
         ->type_name("FILE")
         ->excludes(password);
     modemWrite->add_flag("--no-internet", p->noInternet, "click \"Без интернета.\": erase the internet profiles");
+    logOption(modemWrite);
     modemWrite->parse_complete_callback([p, modemWrite] {
         p->command = CommandName::ModemWrite;
         for (int k = 0; k < 4; ++k) p->given[k] = modemWrite->count(kFlags[k]) > 0;
     });
-    app->add_subcommand("ports", "list the serial ports present")
-        ->parse_complete_callback(command(CommandName::Ports));
+    CLI::App* ports = app->add_subcommand("ports", "list the serial ports present");
+    ports->add_flag("--probe", p->probe,
+                    "open every free port at 9600 8N1 and send one controller read (the polling period) to "
+                    "find the units; sends bytes to whatever device is there");
+    ports->parse_complete_callback(command(CommandName::Ports));
     CLI::App* dump = app->add_subcommand("dump", "read the whole unit and print it as a profile (JSON)");
     dump->add_option("-o,--output", p->outFile, "write the profile to FILE instead of stdout")->type_name("FILE");
     dump->parse_complete_callback(command(CommandName::Dump));
@@ -80,16 +92,34 @@ std::unique_ptr<CLI::App> defineCommandLine(Parsed* p) {
     restore->add_option("--password-file", p->passwordFile,
                         "the modem password: the first line of FILE, over the profile's")
         ->type_name("FILE");
+    logOption(restore);
     restore->parse_complete_callback(command(CommandName::Restore));
+    // The units of a run: a port list, or a units table giving each unit its own items.
+    const auto unitOptions = [p](CLI::App* sub) {
+        CLI::Option* ports = sub->add_option("--ports", p->ports, "the ports, comma-separated: P1,P2,...");
+        CLI::Option* units =
+            sub->add_option("--units", p->unitsFile,
+                            "the units table (CSV): a port per row, and the items each unit has of its own")
+                ->type_name("TABLE.csv")
+                ->excludes(ports);
+        sub->add_option("--label-column", p->labelColumn, "show this column of the units table in the live table")
+            ->type_name("NAME")
+            ->needs(units);
+        sub->add_option("--report", p->reportFile, "write a JSON report of every unit to FILE")->type_name("FILE");
+    };
+    CLI::App* verify =
+        app->add_subcommand("verify", "read what a profile names from the unit and compare; writes nothing");
+    verify->add_option("file", p->profileFile, "the profile (JSON)")->required()->type_name("FILE");
+    unitOptions(verify);
+    logOption(verify);
+    verify->parse_complete_callback(command(CommandName::Verify));
     CLI::App* provision = app->add_subcommand("provision", "restore and verify a profile on several ports at once");
     provision->add_option("file", p->profileFile, "the profile (JSON)")->required()->type_name("FILE");
-    provision->add_option("--ports", p->ports, "the ports, comma-separated: P1,P2,...")
-        ->required()
-        ->type_name("P1,P2,...");
-    provision->add_option("--report", p->reportFile, "write a JSON report of every unit to FILE")->type_name("FILE");
+    unitOptions(provision);
     provision->add_option("--password-file", p->passwordFile,
                           "the modem password: the first line of FILE, over the profile's")
         ->type_name("FILE");
+    logOption(provision);
     provision->parse_complete_callback(command(CommandName::Provision));
     return app;
 }
@@ -108,10 +138,10 @@ int parseCommandLine(int argc, char** argv, Parsed* p) {
         // A word that is no command reads better named than as "a subcommand is required".
         const std::vector<std::string> extra = app->remaining();
         if (app->get_subcommands().empty() && !extra.empty())
-            printErr("ostrakan-cli: unknown command \"%s\"\nRun with --help for more information.\n",
-                     extra.front().c_str());
+            noteFailure("unknown command \"" + extra.front() + "\"");
         else
-            printErr("ostrakan-cli: %s\nRun with --help for more information.\n", e.what());
+            noteFailure(e.what());
+        printErr("ostrakan-cli: %s\nRun with --help for more information.\n", lastFailure().c_str());
         return kExitUsage;
     }
     return kRunCommand;

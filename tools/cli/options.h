@@ -12,7 +12,7 @@ class App;
 
 namespace ostrakan::cli {
 
-enum class CommandName { Read, Write, ModemRead, ModemWrite, Ports, Dump, Restore, Provision };
+enum class CommandName { Read, Write, ModemRead, ModemWrite, Ports, Dump, Restore, Verify, Provision };
 
 struct Parsed {
     CommandName command = CommandName::Ports;
@@ -31,6 +31,10 @@ struct Parsed {
     bool noVerify = false;
     std::string ports;                // provision --ports
     std::string reportFile;           // provision --report
+    std::string unitsFile;            // provision, verify --units: the units table (CSV)
+    std::string labelColumn;          // --label-column: the table's column the live table shows
+    std::string logFile;              // --log, $OSTRAKAN_LOG: the unit log
+    bool probe = false;               // ports --probe
 };
 
 // The tool's command line, storing into *p when parsed. Global options go

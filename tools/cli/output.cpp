@@ -7,18 +7,46 @@
 
 #include "tools/cli/cli.h"
 #include "tools/cli/files.h"
+#include "tools/cli/fleet.h"
 #include "tools/cli/platform.h"
 #include "tools/cli/terminal.h"
 #include "tools/cli/text_encoding.h"
 
 namespace ostrakan::cli {
 
+namespace {
+
+// Written on the main thread only (commands, not the provisioning workers).
+bool gJsonPrinted = false;
+std::string gLastFailure;
+
+}  // namespace
+
+bool jsonPrinted() { return gJsonPrinted; }
+
+void printJsonText(const std::string& document) {
+    printOut("%s", document.c_str());
+    gJsonPrinted = true;
+}
+
+const std::string& lastFailure() { return gLastFailure; }
+void noteFailure(const std::string& why) { gLastFailure = why; }
+
+std::string failureDocument(int status, const std::string& why) {
+    JsonWriter json;
+    json.beginObject().key("status").value(statusWordFor(status, why)).key("exit").value(static_cast<long long>(status));
+    json.key("error").value(why.empty() ? "failed" : why);
+    return json.endObject().text() + "\n";
+}
+
 int refuse(const std::string& what) {
+    noteFailure(what);
     printErr("ostrakan-cli: %s\n", what.c_str());
     return kExitUsage;
 }
 
 int report(int status, const std::string& why, bool bare) {
+    noteFailure(status >= 128 ? "interrupted" : why);
     if (status >= 128) printErr("ostrakan-cli: interrupted\n");
     else if (bare && status == kExitNoAnswer) printErr("%s\n", why.c_str());
     else printErr("ostrakan-cli: %s\n", why.c_str());
@@ -34,7 +62,7 @@ std::string cutToColumns(const std::string& utf8, std::size_t columns);
 
 void printLine(const std::string& bytes) { printOut("%s\n", fromCp1251(bytes).c_str()); }
 
-void printJson(const JsonWriter& json) { printOut("%s\n", json.text().c_str()); }
+void printJson(const JsonWriter& json) { printJsonText(json.text() + "\n"); }
 
 void StderrProgress::step(const char* what) {
     int columns = 0, rows = 0;

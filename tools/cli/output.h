@@ -17,6 +17,16 @@ int refuse(const std::string& what);
 // `bare`, a modem status text stands alone. Returns `status`.
 int report(int status, const std::string& why, bool bare = false);
 
+// --json: the one document a command prints. printJson and printJsonText note
+// that it went out; a command that fails without one gets failureDocument's,
+// with the failure refuse or report said last.
+bool jsonPrinted();
+void printJsonText(const std::string& document);
+const std::string& lastFailure();
+void noteFailure(const std::string& why);
+// {"status": "no-answer", "exit": 1, "error": "..."}
+std::string failureDocument(int status, const std::string& why);
+
 // A text from the device (1251 bytes) on stdout, in the terminal's encoding.
 void printLine(const std::string& bytes);
 void printJson(const JsonWriter& json);

@@ -5,6 +5,7 @@
 
 #include "tools/cli/cli.h"
 #include "tools/cli/files.h"
+#include "tools/cli/fleet.h"
 #include "tools/cli/operations.h"
 #include "tools/cli/options.h"
 #include "tools/cli/secrets.h"
@@ -39,9 +40,9 @@ bool writesModem(const Plan& plan) {
     return p.internet == false || p.writesModemEntries() || plan.password.has_value();
 }
 
-// The writes and the verification; each step's name goes to `progress` and to
-// r->step, each item sent to r->written.
-int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, RestoreResult* r) {
+// The writes (unless `write` is false: verify alone) and the verification; each
+// step's name goes to `progress` and to r->step, each item sent to r->written.
+int restoreSteps(Session& s, const Plan& plan, bool write, bool verify, Progress& progress, RestoreResult* r) {
     const auto step = [&](const char* what) {
         r->step = what;
         progress.step(what);
@@ -53,12 +54,12 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
     static const char* const kWrites[kParameterCount] = {"write period", "write address", "write phone1",
                                                          "write phone2", "write sms"};
     for (int i = 0; i < kParameterCount; ++i) {
-        if (!*texts[i]) continue;
+        if (!*texts[i] || !write) continue;
         step(kWrites[i]);
         if (const int status = sendParameter(s, i, **texts[i], why)) return status;
         r->written.push_back(kParameterPaths[i]);
     }
-    if (p.channels) {
+    if (write && p.channels) {
         step("write channels");
         int bits[kChannelCount];
         for (std::size_t n = 0; n < kChannelCount; ++n) bits[n] = channelByte((*p.channels)[n]);
@@ -67,7 +68,11 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
     }
     const bool withoutInternet = p.internet == false;
     std::string sent[3];  // ip, apn, user as the Write sent them (1251)
-    if (writesModem(plan)) {
+    // Verify alone compares the entries the profile names; a restore, every entry it sent.
+    bool compared[3] = {p.ip.has_value(), p.apn.has_value(), p.user.has_value()};
+    for (int k = 0; k < 3; ++k)
+        if (compared[k]) sent[k] = **(k == 0 ? &p.ip : k == 1 ? &p.apn : &p.user);
+    if (write && writesModem(plan)) {
         step("write modem");
         ModemEntries m;
         m.noInternet = withoutInternet;
@@ -83,7 +88,10 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
         // What goes out for an entry the plan does not give is what "_data.ini"
         // loaded into the panel: verified as well as the rest.
         const TextField* fields[3] = {&s.core.ipAddressField, &s.core.apnField, &s.core.userField};
-        for (int k = 0; k < 3; ++k) sent[k] = m.given[k] ? m.entries[k] : textOf(s, *fields[k]);
+        for (int k = 0; k < 3; ++k) {
+            sent[k] = m.given[k] ? m.entries[k] : textOf(s, *fields[k]);
+            compared[k] = true;
+        }
         if (const int status = sendModem(s, m, why)) {
             // "NoSave": the modem holds the entries, only "_data.ini" was not replaced.
             if (std::strcmp(textOf(s, s.core.setupStatusField), kNotSavedText) == 0) r->written.push_back("modem");
@@ -106,6 +114,7 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
         differences->push_back(std::string(kParameterNames[i]) + ": wrote " +
                                (digits ? **texts[i] : shown(**texts[i])) + ", reads " +
                                (digits ? cp1251ToUtf8(text) : shown(text)));
+        r->differing.push_back({kParameterPaths[i], cp1251ToUtf8(**texts[i]), cp1251ToUtf8(text)});
     }
     if (p.channels) {
         step("verify channels");
@@ -117,9 +126,12 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
             const bool boxes[3][2] = {{want.a, got.a}, {want.t, got.t}, {want.bx, got.bx}};
             static const char* const kBox[3] = {"A", "T", "BX"};
             for (int b = 0; b < 3; ++b)
-                if (boxes[b][0] != boxes[b][1])
+                if (boxes[b][0] != boxes[b][1]) {
                     differences->push_back("channel " + std::to_string(n + 1) + " " + kBox[b] + ": wrote " +
                                            (boxes[b][0] ? "on" : "off") + ", reads " + (boxes[b][1] ? "on" : "off"));
+                    r->differing.push_back({"controller.channels[" + std::to_string(n) + "]." + kBox[b],
+                                            boxes[b][0] ? "true" : "false", boxes[b][1] ? "true" : "false"});
+                }
         }
     }
     if (writesModem(plan)) {
@@ -131,17 +143,23 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
             return kExitNoAnswer;
         }
         if (withoutInternet) {
-            if (!holdsNoInternet(m)) differences->push_back("modem.internet: wrote false, reads an internet profile");
+            if (!holdsNoInternet(m)) {
+                differences->push_back("modem.internet: wrote false, reads an internet profile");
+                r->differing.push_back({"modem.internet", "false", "true"});
+            }
         } else if (m.status != "Ok!") {
             differences->push_back("modem: wrote an internet profile, reads " + m.status);
+            r->differing.push_back({"modem.internet", "true", "false"});
         } else {
             // The password cannot be read back: the modem does not give it out.
             static const char* const kNames[3] = {"modem.ip", "modem.apn", "modem.user"};
             const std::string* read[3] = {&m.ip, &m.apn, &m.user};
             for (int k = 0; k < 3; ++k)
-                if (sent[k] != *read[k])
+                if (compared[k] && sent[k] != *read[k]) {
                     differences->push_back(std::string(kNames[k]) + ": wrote " + shown(sent[k]) + ", reads " +
                                            shown(*read[k]));
+                    r->differing.push_back({kNames[k], cp1251ToUtf8(sent[k]), cp1251ToUtf8(*read[k])});
+                }
         }
     }
     return differences->empty() ? kExitDone : kExitDifferent;
@@ -149,7 +167,7 @@ int restoreSteps(Session& s, const Plan& plan, bool verify, Progress& progress, 
 
 }  // namespace
 
-int loadPlan(const std::string& path, const std::string& passwordFile, Plan* plan, std::string* why) {
+int loadPlan(const std::string& path, const std::string& passwordFile, Plan* plan, std::string* why, bool forWrite) {
     std::string text;
     if (!readInputFile(path, kProfileLimit, &text, why)) return kExitUsage;
     std::string error;
@@ -174,7 +192,7 @@ int loadPlan(const std::string& path, const std::string& passwordFile, Plan* pla
         }
         plan->password = bytes;
     }
-    if (writesModem(*plan) && p.internet != false) {
+    if (forWrite && writesModem(*plan) && p.internet != false) {
         const bool given[4] = {p.ip.has_value(), p.apn.has_value(), p.user.has_value(),
                                p.password.has_value() || plan->password.has_value()};
         if (checkModemSources(given, true, &error) != kExitDone) {
@@ -230,7 +248,7 @@ std::vector<std::string> plannedPaths(const Plan& plan) {
 
 RestoreResult restoreUnit(Session& s, const Plan& plan, bool verify, Progress& progress) {
     RestoreResult r;
-    r.status = restoreSteps(s, plan, verify, progress, &r);
+    r.status = restoreSteps(s, plan, true, verify, progress, &r);
     // Only an open port can be lost; restoreSteps runs on one.
     r.lost = r.status == kExitPort;
     if (r.status == kExitDone || r.status == kExitDifferent) r.step = "done";
@@ -239,16 +257,16 @@ RestoreResult restoreUnit(Session& s, const Plan& plan, bool verify, Progress& p
     return r;
 }
 
-const char* unitStatus(const RestoreResult& r) {
-    if (r.status >= 128) return "interrupted";
-    switch (r.status) {
-    case kExitDone: return "ok";
-    case kExitDifferent: return "different";
-    case kExitNoAnswer: return "no-answer";
-    case kExitPort: return r.lost ? "lost" : "port-trouble";
-    case kExitUsage: return "refused";
-    default: return "no-answer";
-    }
+RestoreResult verifyUnit(Session& s, const Plan& plan, Progress& progress) {
+    RestoreResult r;
+    r.status = restoreSteps(s, plan, false, true, progress, &r);
+    r.lost = r.status == kExitPort;
+    if (r.status == kExitDone || r.status == kExitDifferent) r.step = "done";
+    return r;
 }
+
+std::string describe(const Difference& d) { return d.path + ": profile " + d.profile + ", unit " + d.unit; }
+
+const char* unitStatus(const RestoreResult& r) { return statusWord(r.status, r.lost); }
 
 }  // namespace ostrakan::cli

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/cli/session.h"
+#include "tools/cli/unit_log.h"
 #include "tools/profile/profile.h"
 
 namespace ostrakan::cli {
@@ -31,7 +32,9 @@ struct Plan {
 // entry a full Write sends has a source (the profile, the password file or
 // "_data.ini"). On failure a message naming the item (kExitUsage), or an empty
 // message when it has been printed already.
-int loadPlan(const std::string& path, const std::string& passwordFile, Plan* plan, std::string* why);
+// With forWrite false (verify, which sends nothing) the sources are not asked for.
+int loadPlan(const std::string& path, const std::string& passwordFile, Plan* plan, std::string* why,
+             bool forWrite = true);
 
 // Reads the whole unit into a profile (texts UTF-8). A modem without an internet
 // profile ("Empty0") is "internet": false.
@@ -42,6 +45,7 @@ struct RestoreResult {
     int status = 0;                        // an exit status: kExitDone, kExitDifferent, ...
     std::string why;                       // when status is neither done nor different
     std::vector<std::string> differences;  // each item that reads otherwise than written
+    std::vector<Difference> differing;     // the same items for JSON: path, profile, unit (UTF-8)
     std::vector<std::string> written;      // profile paths sent, in order: "controller.period", ..., "modem"
     std::vector<std::string> unwritten;    // profile paths planned but not sent
     std::string step;                      // the step it ended in; "done" when it ran to its end
@@ -61,5 +65,12 @@ const char* unitStatus(const RestoreResult& r);
 
 // Writes what the plan holds, then (with verify) reads it back.
 RestoreResult restoreUnit(Session& s, const Plan& plan, bool verify, Progress& progress);
+
+// Reads back what the plan names and compares, as restore verifies, without
+// sending a write.
+RestoreResult verifyUnit(Session& s, const Plan& plan, Progress& progress);
+
+// "controller.period: profile 120, unit 010"
+std::string describe(const Difference& d);
 
 }  // namespace ostrakan::cli

@@ -14,6 +14,7 @@ int modemWriteCommand(const Parsed& p, const Context& context);
 int portsCommand(const Parsed& p, const Context& context);
 int dumpCommand(const Parsed& p, const Context& context);
 int restoreCommand(const Parsed& p, const Context& context);
+int verifyCommand(const Parsed& p, const Context& context);
 int provisionCommand(const Parsed& p, const Context& context);
 
 }  // namespace ostrakan::cli

@@ -1,6 +1,7 @@
 // modem read | modem write [--ip ...] [--apn ...] [--user ...] [--password ...] | --no-internet
 #include "tools/cli/cli.h"
 #include "tools/cli/commands/commands.h"
+#include "tools/cli/fleet.h"
 #include "tools/cli/operations.h"
 #include "tools/cli/output.h"
 #include "tools/cli/platform.h"
@@ -56,10 +57,15 @@ int modemWriteCommand(const Parsed& p, const Context& context) {
         if (m.given[k] && !argumentText(std::string("modem write ") + kFlags[k], typed[k], &m.entries[k]))
             return kExitUsage;
 
-    return runOnPort(p, context, [&](Session& s) {
+    return runLogged(p, context, "modem write", [&](Session& s, UnitLogEntry& log) {
+        static const char* const kPaths[3] = {"modem.ip", "modem.apn", "modem.user"};  // never the password
+        for (int k = 0; k < 3; ++k)
+            if (m.given[k]) log.values.emplace_back(kPaths[k], cp1251ToUtf8(m.entries[k]));
+        if (m.noInternet) log.values.emplace_back("modem.internet", "false");
         std::string failure;
         if (const int status = sendModem(s, m, &failure))
             return status == kExitUsage ? refuse(failure) : report(status, failure, true);
+        log.written = {"modem"};
         if (context.json) printJson(JsonWriter().beginObject().key("status").value("Ok!").endObject());
         else printOut("Ok!\n");
         return static_cast<int>(kExitDone);

@@ -1,14 +1,29 @@
-// ports: every serial port, its USB identity and who holds it
+// ports [--probe]: every serial port, its USB identity and who holds it; with
+// --probe, which of them has a unit behind it
+#include <chrono>
+
 #include "tools/cli/cli.h"
 #include "tools/cli/commands/commands.h"
 #include "tools/cli/output.h"
 #include "tools/cli/platform.h"
+#include "tools/cli/probe.h"
 
 namespace ostrakan::cli {
 
 namespace {
 
-void printPortsJson(const std::vector<PortInfo>& ports) {
+// What the probe found on the port at `i`, or nullptr without --probe.
+const ProbeResult* probeOf(const std::vector<ProbeResult>& probes, std::size_t i) {
+    return i < probes.size() ? &probes[i] : nullptr;
+}
+
+std::string probeWords(const ProbeResult& r) {
+    if (r.answered) return " probe=unit period=" + r.period;
+    if (r.probed) return " probe=silent";
+    return " probe=not-probed";
+}
+
+void printPortsJson(const std::vector<PortInfo>& ports, const std::vector<ProbeResult>& probes) {
     JsonWriter json;
     const auto optional = [&](const char* key, const std::string& v) {
         json.key(key);
@@ -26,6 +41,12 @@ void printPortsJson(const std::vector<PortInfo>& ports) {
         optional("product", p.product);
         json.key("in_use").value(p.inUse);
         optional("held_by", p.holders);
+        if (const ProbeResult* r = probeOf(probes, static_cast<std::size_t>(&p - ports.data()))) {
+            json.key("probe").beginObject().key("probed").value(r->probed).key("answered").value(r->answered);
+            optional("period", r->period);
+            optional("error", r->error);
+            json.endObject();
+        }
         json.endObject();
     }
     printJson(json.endArray());
@@ -33,10 +54,18 @@ void printPortsJson(const std::vector<PortInfo>& ports) {
 
 }  // namespace
 
-int portsCommand(const Parsed&, const Context& context) {
+int portsCommand(const Parsed& parsed, const Context& context) {
     const std::vector<PortInfo> ports = ostrakan::listPorts();
+    std::vector<ProbeResult> probes;
+    if (parsed.probe) {
+        // The same ports in the same order, as the probe opens them.
+        std::vector<ProbeTarget> targets;
+        for (const PortInfo& p : ports) targets.push_back(probeTarget(p));
+        probes = probePorts(targets, *context.interrupted, std::chrono::milliseconds(1000));
+        if (context.stopped()) return report(context.interruptedStatus(), "interrupted");
+    }
     if (context.json) {
-        printPortsJson(ports);
+        printPortsJson(ports, probes);
         return kExitDone;
     }
     for (const PortInfo& p : ports) {
@@ -48,6 +77,7 @@ int portsCommand(const Parsed&, const Context& context) {
         if (!p.product.empty()) line += " product=\"" + p.product + "\"";
         if (!p.byId.empty()) line += " by-id=" + p.byId;
         if (!p.holders.empty()) line += " held-by=\"" + p.holders + "\"";
+        if (const ProbeResult* r = probeOf(probes, static_cast<std::size_t>(&p - ports.data()))) line += probeWords(*r);
         printOut("%s\n", line.c_str());
     }
     if (ports.empty()) printErr("ostrakan-cli: no serial ports found\n");

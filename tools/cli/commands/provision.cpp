@@ -1,9 +1,11 @@
-// provision FILE --ports P1,P2,...: restore and verify on every port at once,
-// one worker thread per port, with a live table and a JSON report.
+// provision FILE --ports P1,P2,... | --units TABLE.csv: restore and verify on
+// every port at once, one worker thread per port, with a live table and a JSON
+// report; verify over the same list runs here too, without the writes.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -12,6 +14,7 @@
 #include "serial/trace.h"
 #include "tools/cli/cli.h"
 #include "tools/cli/commands/commands.h"
+#include "tools/cli/fleet.h"
 #include "tools/cli/output.h"
 #include "tools/cli/platform.h"
 #include "tools/cli/port_identity.h"
@@ -27,8 +30,13 @@ namespace {
 // and the results only after joining it.
 struct Unit : Progress {
     explicit Unit(const std::atomic<int>& interrupted) : session(interrupted) {}
-    std::string port;      // as named in --ports
+    std::string port;      // as named in --ports or the units table
     std::string openName;  // as opened (on Windows "com3" is COM3)
+    const UnitJob* job = nullptr;  // its plan, label and own values
+    bool verifyOnly = false;
+    UnitLogFile* log = nullptr;
+    const std::string* profileSha256 = nullptr;
+    bool logged = true;
     Session session;
     std::unique_ptr<BuiltInSimulator> sim;
     std::thread worker;
@@ -45,16 +53,30 @@ struct Unit : Progress {
 
     void step(const char* what) override { stepName.store(what); }
 
-    void work(const Plan& plan) {
+    void work() {
+        const Plan& plan = job->plan;
         const auto start = std::chrono::steady_clock::now();
         step("open");
         result.step = "open";
-        result.unwritten = plannedPaths(plan);
+        if (!verifyOnly) result.unwritten = plannedPaths(plan);
         result.status = openSession(session, openName, &sim, &result.why);
-        if (result.status == kExitDone) result = restoreUnit(session, plan, true, *this);
+        if (result.status == kExitDone)
+            result = verifyOnly ? verifyUnit(session, plan, *this) : restoreUnit(session, plan, true, *this);
         session.core.closePort();
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (result.status == kExitDifferent) result.why = "the unit does not hold the profile";
+        // The log line as soon as the unit is done: a run cut short keeps those before.
+        UnitLogEntry entry;
+        entry.port = port;
+        entry.operation = verifyOnly ? "verify" : "provision";
+        entry.status = unitStatus(result);
+        entry.exit = result.status;
+        if (result.status != kExitDone) entry.error = result.why;
+        entry.profileSha256 = *profileSha256;
+        entry.written = result.written;
+        entry.differences = result.differing;
+        entry.values = job->values;
+        logged = logUnit(*log, entry);
         stepName.store("");
         {
             const std::lock_guard<std::mutex> lock(*doneMutex);
@@ -64,11 +86,12 @@ struct Unit : Progress {
     }
 
     Table::Row row() const {
-        if (!finished.load()) return {port, std::string(stepName.load()) + " ..."};
+        const std::string name = job->label.empty() ? port : port + " " + job->label;
+        if (!finished.load()) return {name, std::string(stepName.load()) + " ..."};
         // The row starts with the port: the reason need not name it again.
         std::string why = result.why;
         if (why.compare(0, port.size() + 2, port + ": ") == 0) why.erase(0, port.size() + 2);
-        return {port, std::string(unitStatus(result)) + (why.empty() ? "" : ": " + why)};
+        return {name, std::string(unitStatus(result)) + (why.empty() ? "" : ": " + why)};
     }
 };
 
@@ -88,7 +111,7 @@ std::vector<std::string> splitPorts(const std::string& list) {
 // Every name checked and resolved before any unit is touched: a bad name, or
 // one device named twice (its second worker would find the port in use by the
 // first), refuses the whole run. *open gets the names to open.
-int checkPorts(const std::vector<std::string>& ports, std::vector<std::string>* open) {
+int checkPorts(const std::vector<std::string>& ports, const std::string& given, std::vector<std::string>* open) {
     std::vector<std::string> identities, problems;
     for (const std::string& port : ports) {
         std::string name = port, identity, why;
@@ -105,18 +128,26 @@ int checkPorts(const std::vector<std::string>& ports, std::vector<std::string>* 
         open->push_back(name);
     }
     if (problems.empty()) return kExitDone;
-    std::string text = "provision: --ports: ";
+    std::string text = given + ": ";
     for (std::size_t i = 0; i < problems.size(); ++i) text += (i ? "; " : "") + problems[i];
     return refuse(text + "; nothing was sent");
 }
 
-bool writeReport(const std::string& path, const std::vector<std::unique_ptr<Unit>>& units) {
+// The report: the run's status, exit and error first (with --json it is the one
+// document on stdout), then each unit with its own values, never a password.
+std::string reportText(const std::vector<std::unique_ptr<Unit>>& units, int exit, const std::string& error) {
     using Layout = JsonWriter::Layout;
     JsonWriter json;
-    json.beginObject(Layout::Lines).key("units").beginArray(Layout::Lines);
+    json.beginObject(Layout::Lines).key("status").value(statusWord(exit)).key("exit").value(static_cast<long long>(exit));
+    json.key("error");
+    if (exit == kExitDone) json.null();
+    else json.value(error);
+    json.key("units").beginArray(Layout::Lines);
     for (const auto& u : units) {
         const RestoreResult& r = u->result;
-        json.beginObject().key("port").value(u->port).key("ok").value(r.status == kExitDone);
+        json.beginObject().key("port").value(u->port);
+        if (!u->job->label.empty()) json.key("label").value(u->job->label);
+        json.key("ok").value(r.status == kExitDone);
         json.key("status").value(unitStatus(r)).key("exit").value(static_cast<long long>(r.status));
         json.key("step").value(r.step);
         json.key("seconds").fixed(u->seconds, 2).key("error");
@@ -125,11 +156,14 @@ bool writeReport(const std::string& path, const std::vector<std::unique_ptr<Unit
         json.key("written").beginArray();
         for (const std::string& w : r.written) json.value(w);
         json.endArray().key("differences").beginArray();
-        for (const std::string& d : r.differences) json.value(d);
-        json.endArray().endObject();
+        for (const Difference& d : r.differing)
+            json.beginObject().key("path").value(d.path).key("profile").value(d.profile).key("unit").value(d.unit).endObject();
+        json.endArray().key("values").beginObject();
+        for (const auto& [path, value] : u->job->values) json.key(path).value(value);
+        json.endObject().endObject();
     }
     json.endArray().endObject();
-    return writeOutputFile(path, json.text() + "\n");
+    return json.text() + "\n";
 }
 
 // "trace.log" for port "/dev/ttyUSB0": "trace-dev_ttyUSB0.log", one file per
@@ -148,14 +182,24 @@ std::string tracePath(const std::string& path, const std::string& port) {
     return extension ? path.substr(0, dot) + "-" + tag + path.substr(dot) : path + "-" + tag;
 }
 
-int provision(const Plan& plan, const std::vector<std::string>& ports, const std::vector<std::string>& open,
-              const Parsed& p, const Context& context) {
+}  // namespace
+
+int runUnits(const std::vector<UnitJob>& jobs, bool verifyOnly, const Parsed& p, const Context& context,
+             UnitLogFile& log, const std::string& profileSha256) {
+    std::vector<std::string> ports, open;
+    for (const UnitJob& job : jobs) ports.push_back(job.port);
+    const std::string given = std::string(verifyOnly ? "verify" : "provision") + (p.unitsFile.empty() ? ": --ports" : ": --units");
+    if (const int status = checkPorts(ports, given, &open)) return status;
     // Every session is made, and loads "_data.ini", before the first worker starts.
     std::vector<std::unique_ptr<Unit>> units;
-    for (std::size_t i = 0; i < ports.size(); ++i) {
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
         units.push_back(std::make_unique<Unit>(*context.interrupted));
         units.back()->port = ports[i];
         units.back()->openName = open[i];
+        units.back()->job = &jobs[i];
+        units.back()->verifyOnly = verifyOnly;
+        units.back()->log = &log;
+        units.back()->profileSha256 = &profileSha256;
         units.back()->session.core.startUp();
         if (p.trace) units.back()->session.line.setTrace(kStandardError);
     }
@@ -181,7 +225,7 @@ int provision(const Plan& plan, const std::vector<std::string>& ports, const std
         u->doneSignal = &doneSignal;
     }
     const auto start = std::chrono::steady_clock::now();
-    for (auto& u : units) u->worker = std::thread([&plan, unit = u.get()] { unit->work(plan); });
+    for (auto& u : units) u->worker = std::thread([unit = u.get()] { unit->work(); });
     Table table(units.size(), context.terminal);
     const auto draw = [&] {
         std::vector<Table::Row> rows;
@@ -205,7 +249,9 @@ int provision(const Plan& plan, const std::vector<std::string>& ports, const std
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     std::size_t done = 0;
+    bool logged = true;
     for (const auto& u : units) {
+        logged = logged && u->logged;
         if (u->result.status == kExitDone) {
             ++done;
             continue;
@@ -213,40 +259,74 @@ int provision(const Plan& plan, const std::vector<std::string>& ports, const std
         // The port once: most messages name it already.
         if (u->result.why.find(u->port) == std::string::npos) printErr("%s: ", u->port.c_str());
         printErr("%s\n", u->result.why.c_str());
-        for (const std::string& d : u->result.differences) printErr("%s: %s\n", u->port.c_str(), d.c_str());
+        // verify wrote nothing: its differences say profile and unit, not wrote and reads.
+        if (verifyOnly)
+            for (const Difference& d : u->result.differing) printErr("%s: %s\n", u->port.c_str(), describe(d).c_str());
+        else
+            for (const std::string& d : u->result.differences) printErr("%s: %s\n", u->port.c_str(), d.c_str());
     }
-    printErr("ostrakan-cli: provision: %zu of %zu units hold the profile (%.1f s)\n", done, units.size(), seconds);
+    const char* command = verifyOnly ? "verify" : "provision";
+    char summary[128];
+    std::snprintf(summary, sizeof summary, "%zu of %zu units hold the profile", done, units.size());
+    printErr("ostrakan-cli: %s: %s (%.1f s)\n", command, summary, seconds);
+    // The note only where a password went out (or, for verify, where the profile holds one).
     const bool modemWritten = std::any_of(units.begin(), units.end(), [](const auto& u) {
         return std::find(u->result.written.begin(), u->result.written.end(), "modem") != u->result.written.end();
     });
-    if (sendsPassword(plan) && modemWritten)
-        printErr("ostrakan-cli: provision: the modem password was sent but cannot be read back, so it is not verified\n");
-    const bool reported = p.reportFile.empty() || writeReport(p.reportFile, units);
+    if (!jobs.empty() && sendsPassword(jobs.front().plan) && (verifyOnly || modemWritten))
+        printErr("ostrakan-cli: %s: the modem password %s but cannot be read back, so it is not verified\n", command,
+                 verifyOnly ? "is in the profile" : "was sent");
+    int status = done == units.size() ? kExitDone : kExitNoAnswer;
+    // verify: every unit answered, and one or more differ.
+    if (verifyOnly && status != kExitDone) {
+        bool answered = true;
+        for (const auto& u : units)
+            answered = answered && (u->result.status == kExitDone || u->result.status == kExitDifferent);
+        if (answered) status = kExitDifferent;
+    }
+    std::string error = summary;
+    if (!logged && status == kExitDone) {
+        status = kExitOutput;
+        error = "the unit log was not written";
+    }
     if (context.stopped()) {
         printErr("ostrakan-cli: interrupted\n");
-        return context.interruptedStatus();
+        status = context.interruptedStatus();
+        error = "interrupted";
     }
+    const std::string report = reportText(units, status, error);
     // A report asked for and not written is the run's failure: the units' results
     // are on stderr, but a script reading the report would find none or an old one.
-    if (!reported) return kExitOutput;
-    return done == units.size() ? kExitDone : kExitNoAnswer;
+    if (!p.reportFile.empty() && !writeOutputFile(p.reportFile, report) && status < 128) {
+        status = kExitOutput;
+        noteFailure("the report " + p.reportFile + " was not written");
+    }
+    if (context.json) printJsonText(status == kExitOutput ? failureDocument(status, lastFailure()) : report);
+    return status;
 }
 
-}  // namespace
+int loadUnitJobs(const Parsed& p, const char* command, bool forWrite, std::vector<UnitJob>* jobs, std::string* why) {
+    Plan plan;
+    if (const int status = loadPlan(p.profileFile, p.passwordFile, &plan, why, forWrite)) return status;
+    if (!p.unitsFile.empty()) return unitJobsFromTable(p.unitsFile, p.labelColumn, plan, jobs, why);
+    for (const std::string& port : splitPorts(p.ports)) jobs->push_back({port, {}, plan, {}});
+    if (jobs->empty()) {
+        *why = std::string(command) + ": give the units with --ports P1,P2,... or --units TABLE.csv";
+        return kExitUsage;
+    }
+    return kExitDone;
+}
 
 int provisionCommand(const Parsed& p, const Context& context) {
-    Plan plan;
+    std::vector<UnitJob> jobs;
     std::string why;
-    if (const int status = loadPlan(p.profileFile, p.passwordFile, &plan, &why))
-        return why.empty() ? status : refuse(why);
+    if (const int status = loadUnitJobs(p, "provision", true, &jobs, &why)) return why.empty() ? status : refuse(why);
+    UnitLogFile log;
+    if (const int status = openUnitLog(p, &log, &why)) return refuse(why);
     // "_data.ini" holds the modem password: what this program creates is for its
     // owner only (a file replaced keeps its mode).
     restrictNewFiles();
-    const std::vector<std::string> ports = splitPorts(p.ports);
-    if (ports.empty()) return refuse("provision: --ports names no port");
-    std::vector<std::string> open;
-    if (const int status = checkPorts(ports, &open)) return status;
-    return provision(plan, ports, open, p, context);
+    return runUnits(jobs, false, p, context, log, fileSha256(p.profileFile));
 }
 
 }  // namespace ostrakan::cli

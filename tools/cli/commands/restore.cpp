@@ -1,6 +1,7 @@
 // restore FILE: write a profile to the unit, read it back, compare
 #include "tools/cli/cli.h"
 #include "tools/cli/commands/commands.h"
+#include "tools/cli/fleet.h"
 #include "tools/cli/output.h"
 #include "tools/cli/platform.h"
 #include "tools/cli/unit_restore.h"
@@ -13,10 +14,15 @@ int restoreCommand(const Parsed& p, const Context& context) {
     if (const int status = loadPlan(p.profileFile, p.passwordFile, &plan, &why))
         return why.empty() ? status : refuse(why);
     const bool verify = !p.noVerify;
-    return runOnPort(p, context, [&](Session& s) {
+    const std::string sha = fileSha256(p.profileFile);
+    return runLogged(p, context, "restore", [&](Session& s, UnitLogEntry& log) {
         StderrProgress progress("restore", context);
         const RestoreResult r = restoreUnit(s, plan, verify, progress);
         progress.done();
+        log.profileSha256 = sha;
+        log.written = r.written;
+        log.differences = r.differing;
+        if (context.json) printJsonText(unitDocument(r.status, r.why, p.port, &r.written, r.differing));
         if (r.status == kExitDifferent) {
             for (const std::string& d : r.differences) printErr("%s\n", d.c_str());
             printErr("ostrakan-cli: the unit does not hold the profile (%zu difference%s)\n", r.differences.size(),

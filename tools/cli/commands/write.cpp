@@ -2,6 +2,7 @@
 #include "controller/frames.h"
 #include "tools/cli/cli.h"
 #include "tools/cli/commands/commands.h"
+#include "tools/cli/fleet.h"
 #include "tools/cli/operations.h"
 #include "tools/cli/output.h"
 #include "tools/cli/platform.h"
@@ -52,9 +53,10 @@ int writeCommand(const Parsed& p, const Context& context) {
     if (p.what == "channels") {
         int bits[kChannelCount] = {};
         if (const int status = parseChannels(p.values, bits)) return status;
-        return runOnPort(p, context, [&](Session& s) {
+        return runLogged(p, context, "write", [&](Session& s, UnitLogEntry& log) {
             std::string why;
             if (const int status = sendChannels(s, bits, &why)) return report(status, why);
+            log.written = {"controller.channels"};
             printErr("ostrakan-cli: channels sent\n");
             return static_cast<int>(kExitDone);
         });
@@ -62,9 +64,12 @@ int writeCommand(const Parsed& p, const Context& context) {
     const int index = parameterIndex(p.what);
     std::string value;  // 1251 bytes
     if (const int status = parseParameterWrite(p.what, p.values, index, &value)) return status;
-    return runOnPort(p, context, [&](Session& s) {
+    return runLogged(p, context, "write", [&](Session& s, UnitLogEntry& log) {
+        const std::string path = std::string("controller.") + kParameterNames[index];
+        log.values = {{path, cp1251ToUtf8(value)}};
         std::string why;
         if (const int status = sendParameter(s, index, value, &why)) return report(status, why);
+        log.written = {path};
         printErr("ostrakan-cli: %s %s sent\n", kParameterNames[index], fromCp1251(value).c_str());
         return static_cast<int>(kExitDone);
     });
