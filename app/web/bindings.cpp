@@ -151,6 +151,8 @@ public:
     void advance(double nowMs) { host_.advanceTo(nowMs); }
     double nextEventMs() const { return host_.nextEventMs(); }
     double ticks() const { return static_cast<double>(host_.ticks()); }
+    // Whether a Read or Write is still under way (the page's profile runner waits for it).
+    bool busy() const { return core_.requests.anySet(); }
 
     // ---- what the page shows ----
     val takeChanges() {
@@ -223,6 +225,7 @@ EMSCRIPTEN_BINDINGS(ostrakan) {
         .function("advance", &WebApp::advance)
         .function("nextEventMs", &WebApp::nextEventMs)
         .function("ticks", &WebApp::ticks)
+        .function("busy", &WebApp::busy)
         .function("takeChanges", &WebApp::takeChanges)
         .function("takeSettings", &WebApp::takeSettings)
         .function("importSettings", &WebApp::importSettings);
