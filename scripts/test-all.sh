@@ -52,6 +52,11 @@ echo "== ostrakan-cli.exe under Wine"
 bash scripts/test-wine-cli.sh
 # The release artefacts: built into dist/, their contents checked, the .deb
 # installed, tried and removed.
+# The browser edition: node tests of its WebAssembly build, then the page in
+# Chromium against the simulator through a WebSocket relay (about a minute).
+echo "== browser edition"
+bash scripts/test-web.sh
+
 echo "== release packages"
 bash scripts/package.sh
 bash scripts/check-package.sh
