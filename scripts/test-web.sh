@@ -25,7 +25,8 @@ WEB_PORT=${WEB_PORT:-8090}
 export RELAY_WS_PORT=${RELAY_WS_PORT:-8091} TCP_PORT=${TCP_PORT:-7091}
 rm -f "$out/sim-trace.log"
 trap 'stop_sim; kill ${SERVER_PID:-} 2>/dev/null || true' EXIT
-start_sim "$out"
+# The SMS phone keeps no write: the profile restore must name that difference.
+start_sim "$out" --ignore-writes write:sms
 node scripts/serve-web.mjs build/web "$WEB_PORT" >"$out/server.log" 2>&1 &
 SERVER_PID=$!
 for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$WEB_PORT") 2>/dev/null && break; sleep 0.05; done

@@ -5,7 +5,7 @@ import test from 'node:test';
 import assert from 'node:assert/strict';
 import {spawn} from 'node:child_process';
 import {createRequire} from 'node:module';
-import {mkdtempSync, readFileSync, writeFileSync, mkdirSync} from 'node:fs';
+import {existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync, mkdirSync} from 'node:fs';
 import {tmpdir} from 'node:os';
 import {join} from 'node:path';
 
@@ -83,6 +83,8 @@ test('the page against ostrakan-sim through the relay', {timeout: 240000}, async
     page.on('dialog', (d) => { problems.push('unexpected dialog: ' + d.message()); d.dismiss(); });
     // Records when each message leaves for the relay (CDP scripts are not bound by the page's CSP).
     await page.evaluateOnNewDocument(() => {
+        window.violations = [];
+        document.addEventListener('securitypolicyviolation', (e) => window.violations.push(e.violatedDirective + ' ' + e.blockedURI));
         window.sends = [];
         const send = WebSocket.prototype.send;
         WebSocket.prototype.send = function (data) {
@@ -157,6 +159,65 @@ test('the page against ostrakan-sim through the relay', {timeout: 240000}, async
                              ['10.0.0.7', 'internet', 'secret']);
         });
 
+        await t.test('every control is reached with the keyboard', {timeout: 30000}, async () => {
+            const reached = new Set();
+            await page.focus(sel(32772));
+            for (let i = 0; i < 140; ++i) {
+                reached.add(await page.evaluate(() => document.activeElement.dataset.ctl));
+                await page.keyboard.press('Tab');
+            }
+            const all = await page.$$eval('[data-ctl]', (els) => els.map((el) => el.dataset.ctl));
+            assert.deepEqual(all.filter((id) => !reached.has(id)), []);
+        });
+
+        const downloads = join(outDir, 'downloads');
+        rmSync(downloads, {recursive: true, force: true});
+        mkdirSync(downloads, {recursive: true});
+        const cdp = await browser.target().createCDPSession();
+        await cdp.send('Browser.setDownloadBehavior', {behavior: 'allow', downloadPath: downloads});
+        const downloaded = async (name, ms) => {
+            await waitFor(() => existsSync(join(downloads, name)), ms, `the download of ${name}`);
+            return readFileSync(join(downloads, name));
+        };
+
+        await t.test('_data.ini exported as the desktop file, and imported', {timeout: 20000}, async () => {
+            await page.click('#export-ini');
+            const bytes = await downloaded('_data.ini', 5000);
+            assert.equal(bytes.toString('hex'), Buffer.from('10.0.0.7\r\ninternet\r\n\xc8\xe2\xe0\xed\r\nsecret', 'latin1').toString('hex'));
+            const other = join(downloads, 'other.ini');
+            writeFileSync(other, Buffer.from('10.9.9.9\r\napn2\r\n\xcf\xb8\xf2\xf0\r\npw2', 'latin1'));
+            await (await page.$('#import-ini')).uploadFile(other);
+            await waitValue(page, 3023, 'Пётр', 5000);
+            assert.equal(await valueOf(page, 3021), '10.9.9.9');
+            assert.equal(await page.evaluate(() => localStorage.getItem('ostrakan:_data.ini')), '10.9.9.9\r\napn2\r\n\xcf\xb8\xf2\xf0\r\npw2');
+        });
+
+        await t.test('a profile saved, then restored with read-back naming the difference', {timeout: 120000}, async () => {
+            await page.click(sel(32772));  // the reload closed the port
+            await waitStatus(page, 'opened');
+            await page.click('#save-profile');
+            const saved = JSON.parse((await downloaded('profile.json', 60000)).toString('utf8'));
+            assert.equal(saved.format, 'ostrakan-profile/1');
+            assert.equal(saved.controller.period, '010');
+            assert.equal(saved.controller.channels.length, 31);
+            assert.equal(saved.modem.user, 'Иван');
+            const profile = {format: 'ostrakan-profile/1',
+                             controller: {period: '020', address: '005', sms: '89001234567', channels: saved.controller.channels},
+                             modem: {ip: '10.0.0.8', apn: 'internet', user: 'Пётр', password: 'pw'}};
+            profile.controller.channels[1].T = !profile.controller.channels[1].T;
+            const file = join(downloads, 'restore.json');
+            writeFileSync(file, JSON.stringify(profile));
+            await (await page.$('#restore-profile')).uploadFile(file);
+            await page.waitForFunction(() => /holds|not|does/.test(document.getElementById('profile-status').textContent),
+                                       {timeout: 100000, polling: 200});
+            const report = await page.$eval('#profile-report', (el) => el.innerText);
+            assert.match(report, /does not hold the profile \(1 difference\)/, report);
+            assert.match(report, /^sms: wrote "89001234567", reads "/m, report);
+            assert.equal(await valueOf(page, 3139, 'textarea'), '020');
+            const user = trace().split('\n').filter((l) => l.includes('|AT^SICS=0,"user"')).pop();
+            assert.ok(user.includes('22 CF B8 F2 F0 22'), user);  // "Пётр" in 1251
+        });
+
         await t.test('screenshot', {timeout: 15000}, async () => {
             await page.setViewport({width: 1000, height: 800});
             mkdirSync(outDir, {recursive: true});
@@ -164,8 +225,6 @@ test('the page against ostrakan-sim through the relay', {timeout: 240000}, async
         });
 
         await t.test('a relay that goes away shows "lost" within 2 s; Open works again', {timeout: 30000}, async () => {
-            await page.click(sel(32772));
-            await waitStatus(page, 'opened');
             const start = Date.now();
             await stopRelay();
             await waitStatus(page, 'lost', 2000);
@@ -173,8 +232,9 @@ test('the page against ostrakan-sim through the relay', {timeout: 240000}, async
             await startRelay();
             await page.click(sel(32772));
             await waitStatus(page, 'opened', 5000);
+            await typeInto(page, 3139, '', 'textarea');
             await page.click(sel(3144));
-            await waitValue(page, 3139, '010', 10000, 'textarea');
+            await waitValue(page, 3139, '020', 10000, 'textarea');  // as the profile left it
         });
 
         await t.test('click to request in a hidden tab', {timeout: 60000}, async () => {
@@ -199,7 +259,32 @@ test('the page against ostrakan-sim through the relay', {timeout: 240000}, async
             await other.close();
             assert.ok(delays[7] <= 120, `median ${delays[7]} ms`);
         });
+        await t.test('without Web Serial: a message naming the browsers; a far relay asks first', {timeout: 20000}, async () => {
+            const plain = await browser.newPage();
+            await plain.evaluateOnNewDocument(() => { delete Navigator.prototype.serial; });
+            await plain.goto(env.WEB_URL, {waitUntil: 'load'});
+            await plain.waitForSelector('body[data-ready]');
+            await plain.click(sel(32772));
+            await plain.waitForSelector('#notice:not([hidden])');
+            assert.match(await plain.$eval('#notice', (el) => el.textContent), /Chrome, Edge or Opera.*relay/);
+            const asked = [];
+            plain.on('dialog', (d) => { asked.push(d.message()); d.dismiss(); });
+            await plain.evaluateOnNewDocument(() => {
+                window.sockets = 0;
+                const Real = WebSocket;
+                window.WebSocket = function (...a) { ++window.sockets; return new Real(...a); };
+            });
+            await plain.goto(`${env.WEB_URL}?relay=ws://192.0.2.7:8081/`, {waitUntil: 'load'});
+            await plain.waitForSelector('body[data-ready]');
+            assert.equal(await plain.$eval('#link', (el) => el.textContent), 'Relay: ws://192.0.2.7:8081/');
+            await plain.click(sel(32772));
+            await waitFor(() => asked.length > 0, 5000, 'the question');
+            assert.match(asked[0], /ws:\/\/192\.0\.2\.7:8081\//);
+            assert.equal(await plain.evaluate(() => window.sockets), 0);  // declined: nothing opened
+            await plain.close();
+        });
         assert.deepEqual(problems, []);
+        assert.deepEqual(await page.evaluate(() => window.violations), []);
     } finally {
         writeFileSync(join(outDir, 'figures.json'), JSON.stringify(figures, null, 2) + '\n');
         console.log('figures', JSON.stringify(figures));
