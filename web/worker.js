@@ -45,6 +45,9 @@ function handle(m) {
         app.advance(now);
         app.transportReady(m.ready);
         app.command(32772, 0);
+        // The core refused (a wrong port name, say): the page lets go of the transport.
+        app.transportReady(false);
+        if (m.ready && !app.lineOpen()) postMessage({type: 'close'});
         break;
     case 'bytes': app.receive(m.bytes, now); break;
     case 'lost': app.lose(now); break;
