@@ -86,7 +86,11 @@ const worker = new Worker('worker.js', {type: 'module'});
 const SETTINGS_KEY = 'ostrakan:_data.ini';
 // localStorage holds strings: one character per byte of the file, so what is
 // kept is the file's bytes exactly.
-const bytesToStored = (bytes) => String.fromCharCode(...bytes);
+function bytesToStored(bytes) {
+    let text = '';
+    for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode(...bytes.subarray(i, i + 8192));
+    return text;
+}
 const storedToBytes = (text) => Uint8Array.from(text, (c) => c.charCodeAt(0));
 function storedSettings() {
     try {
