@@ -259,6 +259,81 @@ test('the page against ostrakan-sim through the relay', {timeout: 240000}, async
             await other.close();
             assert.ok(delays[7] <= 120, `median ${delays[7]} ms`);
         });
+        await t.test('the Web Serial path over a stand-in port bridged to the relay', {timeout: 40000}, async () => {
+            // Chromium here has no serial port to give: a stand-in navigator.serial whose
+            // port carries the bytes over the relay drives the page's SerialTransport.
+            await page.click(sel(32773));  // one connection to the unit at a time
+            await waitStatus(page, 'The Port is closed.');
+            const sp = await browser.newPage();
+            sp.on('pageerror', (e) => problems.push(e.message));
+            await sp.evaluateOnNewDocument((url) => {
+                let controller = null;
+                const fresh = () => new ReadableStream({start: (c) => { controller = c; }});
+                const port = {
+                    async open(options) {
+                        window.serialOptions = options;
+                        const ws = new WebSocket(url, ['binary']);
+                        ws.binaryType = 'arraybuffer';
+                        await new Promise((resolve, reject) => { ws.onopen = resolve; ws.onerror = reject; });
+                        this.ws = ws;
+                        this.readable = fresh();
+                        ws.onmessage = (e) => controller.enqueue(new Uint8Array(e.data));
+                        ws.onclose = () => {
+                            if (this.closed) return;
+                            this.readable = null;
+                            controller.error(new DOMException('The device has been lost.', 'NetworkError'));
+                        };
+                        this.writable = new WritableStream({write: (chunk) => ws.send(chunk)});
+                    },
+                    async setSignals(signals) { window.serialSignals = signals; },
+                    async close() { this.closed = true; this.ws.close(); this.readable = this.writable = null; },
+                };
+                // A framing error: the stream fails, and the port offers a new one.
+                window.framingError = () => {
+                    const failing = controller;
+                    port.readable = fresh();
+                    failing.error(new DOMException('Framing error.', 'FramingError'));
+                };
+                window.chooserShown = 0;
+                const serial = new EventTarget();
+                serial.getPorts = async () => (localStorage.getItem('granted') ? [port] : []);
+                serial.requestPort = async () => {
+                    ++window.chooserShown;
+                    if (window.cancelChooser) throw new DOMException('No port selected by the user.', 'NotFoundError');
+                    localStorage.setItem('granted', '1');
+                    return port;
+                };
+                Object.defineProperty(Navigator.prototype, 'serial', {get: () => serial, configurable: true});
+            }, `ws://127.0.0.1:${wsPort}/`);
+            await sp.goto(env.WEB_URL, {waitUntil: 'load'});
+            await sp.waitForSelector('body[data-ready]');
+            await sp.evaluate(() => { window.cancelChooser = true; });
+            await sp.click(sel(32772));
+            await waitFor(() => sp.evaluate(() => window.chooserShown === 1), 5000, 'the chooser');
+            await new Promise((r) => setTimeout(r, 300));
+            assert.equal(await valueOf(sp, 3004), '');  // cancelled: nothing changes
+            await sp.evaluate(() => { window.cancelChooser = false; });
+            await sp.click(sel(32772));
+            await waitStatus(sp, 'opened');
+            assert.deepEqual(await sp.evaluate(() => [window.serialOptions, window.serialSignals]),
+                             [{baudRate: 9600, dataBits: 8, stopBits: 1, parity: 'none', flowControl: 'none'},
+                              {dataTerminalReady: false, requestToSend: false}]);
+            await sp.click(sel(3144));
+            await waitValue(sp, 3139, '020', 10000, 'textarea');
+            await sp.evaluate(() => window.framingError());
+            await sp.click(sel(3145));
+            await waitValue(sp, 3140, '005', 10000);  // read by the next reader
+            await sp.reload({waitUntil: 'load'});
+            await sp.waitForSelector('body[data-ready]');
+            await sp.click(sel(32772));
+            await waitStatus(sp, 'opened');
+            assert.equal(await sp.evaluate(() => window.chooserShown), 0);  // the granted port, no chooser
+            await stopRelay();
+            await waitStatus(sp, 'lost', 2000);
+            await startRelay();
+            await sp.close();
+        });
+
         await t.test('without Web Serial: a message naming the browsers; a far relay asks first', {timeout: 20000}, async () => {
             const plain = await browser.newPage();
             await plain.evaluateOnNewDocument(() => { delete Navigator.prototype.serial; });
