@@ -54,6 +54,34 @@ test('a parameter read: the request frame on the wire, the reply decoded after t
     assert.equal(textOf(app, 3140), '042');
 });
 
+test('every controller button sends the window\'s frame', () => {
+    const zeros = '00000000000000';
+    const cases = [
+        // button, [field id, text] typed first, boxes clicked first, the frame
+        [3144, null, [], '0a21aa4e41' + zeros],
+        [3145, null, [], '0a21aa4e40' + zeros],
+        [3146, null, [], '0a21aa4e30' + zeros],
+        [3147, null, [], '0a21aa4e31' + zeros],
+        [3148, null, [], '0a21aa4e32' + zeros],
+        [3154, null, [], '0a21aa4e42' + zeros],
+        [3149, [3139, '120'], [], '0a21aa304154445032313230'],
+        [3150, [3140, '007'], [], '0a21aa304154445031303037'],
+        [3151, [3141, '89161234567'], [], '0a21aa304154445038393136313233343536370d0a'],
+        [3152, [3142, '89'], [], '0a21aa314154445038390d0a'],
+        [3153, [3143, '8'], [], '0a21aa3241544450380d0a'],
+        // channel 1 A, channel 2 T and BX, channel 31 BX (the box that shares 3139)
+        [3155, null, [3047, 3079, 3110, 3139], '0a21aa42' + '01' + '06' + '00'.repeat(28) + '04'],
+    ];
+    for (const [button, typed, boxes, frame] of cases) {
+        const app = opened();
+        if (typed) app.type(indexOf(app, typed[0], typed[0] === 3139 ? 'multiline' : undefined), b(typed[1]));
+        for (const box of boxes) app.command(box, 0);
+        app.command(button, 0);
+        const sent = drive(app, 1000, 1200);
+        assert.deepEqual(sent.map((x) => x.hex), [frame], `button ${button}`);
+    }
+});
+
 test('bursts, ticks and late timers in milliseconds', async (t) => {
     const cases = [
         // name, chunks [ms, bytes], when the field must still be empty, when it must show the value
