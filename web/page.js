@@ -48,7 +48,7 @@ for (let n = 1; n <= 31; ++n) CAPTIONS.push(n <= 16 ? [75, 200 + 30 * (n - 1), '
 // Names for screen readers, by control id.
 const PARAMETER_NAMES = ['период опроса передатчика', 'собственный адрес', 'телефон приёмника 1 / передатчика',
                          'телефон приёмника 2', 'телефон оператора ТМКР для SMS'];
-function accessibleName(c, index, controls) {
+function accessibleName(c) {
     if (c.kind === 'checkbox' && c.id >= 3047 && c.id <= 3139) {
         const k = c.id - 3047;
         return `канал ${k % 31 + 1} ${['A', 'T', 'BX'][Math.floor(k / 31)]}`;
@@ -67,7 +67,7 @@ const STATUS_IDS = new Set([3004, 3002, 3003]);
 const windowArea = document.getElementById('window');
 const notice = document.getElementById('notice');
 const elements = [];  // by the core's control index
-let controlsById = new Map();
+const controlsById = new Map();
 
 function place(el, x, y, width, height) {
     el.style.left = `${x}px`;
@@ -159,16 +159,15 @@ function buildControls(controls) {
             });
         }
         target.dataset.ctl = String(c.id);
-        const name = accessibleName(c, index, controls);
-        if (name && c.kind !== 'button') target.setAttribute('aria-label', name);
-        if (name && c.kind === 'button' && c.id !== 32772) target.setAttribute('aria-label', name);
+        const name = accessibleName(c);
+        if (name) target.setAttribute('aria-label', name);
         place(el, c.x, c.y, c.kind === 'checkbox' && !c.text.length ? 0 : c.width, c.kind === 'checkbox' && !c.text.length ? 0 : c.height);
         windowArea.appendChild(el);
         elements[index] = target;
         if (c.check) target.checked = true;
         if (!controlsById.has(c.id)) controlsById.set(c.id, target);
     });
-    // Tab order follows the window's areas: port, channels, parameters, modem.
+    // The page acts on clicks from now on (the tests wait for this mark).
     document.body.dataset.ready = 'true';
 }
 
@@ -418,8 +417,8 @@ function typeInto(el, text) {
     el.value = text;
     el.dispatchEvent(new Event('input'));
 }
+// The profile's names of the five parameters, which are also the names the command-line tool reports.
 const PARAMS = ['period', 'address', 'phone1', 'phone2', 'sms'];
-const CLI_NAMES = ['period', 'address', 'phone1', 'phone2', 'sms'];
 
 async function readUnit(want) {
     const unit = {};
@@ -428,7 +427,7 @@ async function readUnit(want) {
         typeInto(paramEdit(k), '');
         await run(3144 + k);
         const text = paramEdit(k).value;
-        if (!text) throw new Error(`read ${CLI_NAMES[k]}: no answer`);
+        if (!text) throw new Error(`read ${PARAMS[k]}: no answer`);
         unit[PARAMS[k]] = text;
     }
     if (!want || want.controller?.channels) {
@@ -532,8 +531,8 @@ async function restore(text) {
     for (let k = 0; k < 5; ++k) {
         const want = c[PARAMS[k]];
         if (want === undefined || got[PARAMS[k]] === want) continue;
-        differences.push(k <= 1 ? `${CLI_NAMES[k]}: wrote ${want}, reads ${got[PARAMS[k]]}`
-                                : `${CLI_NAMES[k]}: wrote ${shown(want)}, reads ${shown(got[PARAMS[k]])}`);
+        differences.push(k <= 1 ? `${PARAMS[k]}: wrote ${want}, reads ${got[PARAMS[k]]}`
+                                : `${PARAMS[k]}: wrote ${shown(want)}, reads ${shown(got[PARAMS[k]])}`);
     }
     if (c.channels) {
         c.channels.forEach((want, n) => {

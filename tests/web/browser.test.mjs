@@ -117,8 +117,9 @@ test('the page against ostrakan-sim through the relay', {timeout: 240000}, async
             await waitValue(page, 3139, '010', 10000, 'textarea');
             await typeInto(page, 3140, '123');
             await page.click(sel(3150));
-            await page.waitForFunction(() => true);
-            await new Promise((r) => setTimeout(r, 1500));  // the write and its hold time
+            // The write frame for "123" reaches the unit as the window sends it.
+            await waitFor(() => trace().includes('RX 0A 21 AA 30 41 54 44 50 31 31 32 33 '), 5000, 'the write frame');
+            await new Promise((r) => setTimeout(r, 1200));  // the write's hold time
             await typeInto(page, 3140, '');
             await page.click(sel(3145));
             await waitValue(page, 3140, '123');
@@ -154,6 +155,7 @@ test('the page against ostrakan-sim through the relay', {timeout: 240000}, async
         await t.test('a reload restores the entries', {timeout: 15000}, async () => {
             await page.reload({waitUntil: 'load'});
             await page.waitForSelector('body[data-ready]');
+            figures.readyAfterReloadMs = await page.evaluate(() => performance.now());
             await waitValue(page, 3023, 'Иван', 5000);
             assert.deepEqual(await Promise.all([3021, 3022, 3027].map((id) => valueOf(page, id))),
                              ['10.0.0.7', 'internet', 'secret']);
