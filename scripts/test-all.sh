@@ -2,7 +2,7 @@
 # Builds everything and runs every test: native, under AddressSanitizer and
 # UndefinedBehaviorSanitizer, under ThreadSanitizer, a short run of the
 # benchmarks and of the operations against the paced simulator, and the
-# Windows builds; then the release packages.
+# Windows builds, the browser edition (node and Chromium); then the release packages.
 # Installs what is missing first (Debian, as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
