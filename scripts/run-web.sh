@@ -18,7 +18,8 @@ start_sim "$run"
 start_relay 8081
 node scripts/serve-web.mjs build/web 8080 >"$run/server.log" 2>&1 &
 SERVER_PID=$!
-sleep 0.3
+for _ in $(seq 100); do grep -q serving "$run/server.log" && break; kill -0 "$SERVER_PID" 2>/dev/null || break; sleep 0.05; done
+grep -q serving "$run/server.log" || { echo "The page's server did not start: $(cat "$run/server.log")" >&2; exit 1; }
 echo
 echo "Open http://127.0.0.1:8080/?relay=ws://127.0.0.1:8081/ in Chrome, Edge or Opera,"
 echo "then Open the Port and press any Read or Write. The simulator's trace: $run/sim-trace.log"
