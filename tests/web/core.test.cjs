@@ -89,6 +89,8 @@ test('bursts, ticks and late timers in milliseconds', async (t) => {
          emptyAt: 1377, shownAt: 1378},
         {name: 'a second chunk 150 ms later restarts the quiet period', chunks: [[1130, 'head'], [1280, 'tail']],
          emptyAt: 1485, shownAt: 1486},
+        {name: 'bytes arriving while the burst waits for its tick do not overwrite it',
+         chunks: [[1130, 'all'], [1340, 'stray']], emptyAt: 1377, shownAt: 1378},
     ];
     for (const c of cases) {
         await t.test(c.name, () => {
@@ -98,7 +100,8 @@ test('bursts, ticks and late timers in milliseconds', async (t) => {
             assert.equal(app.takeOutgoing().length, 1);
             const frame = '\x0a\x21\xaa\x41\x07' + '\0'.repeat(7);
             for (const [at, part] of c.chunks) {
-                const bytes = part === 'all' ? frame : part === 'head' ? frame.slice(0, 4) : frame.slice(4);
+                const bytes = {all: frame, head: frame.slice(0, 4), tail: frame.slice(4),
+                               stray: '\x0a\x21\xaa\x41\x63' + '\0'.repeat(7)}[part];
                 app.receive(b(bytes), at);
             }
             app.advance(c.emptyAt);
