@@ -33,3 +33,6 @@ BENCH_OPS_PACKAGES=(time)
 # Chromium test adds Debian's browser (scripts/test-web.sh).
 WEB_PACKAGES=(emscripten cmake make nodejs)
 WEB_TEST_PACKAGES=(chromium)
+# The WebSocket relay to a simulated unit (scripts/web-relay.sh): websockify, with
+# socat between it and the simulator's pseudo-terminal.
+RELAY_PACKAGES=(websockify socat)

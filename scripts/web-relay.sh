@@ -3,7 +3,6 @@
 # local TCP port, and Debian's websockify between that port and a WebSocket, the
 # set-up a real unit behind a serial server uses (README, "The browser edition").
 # Usage (sourced): start_sim DIR [sim options...]; start_relay WS_PORT; stop_relay; stop_sim
-RELAY_PACKAGES=(websockify socat)
 TCP_PORT=${TCP_PORT:-7017}
 
 start_sim() {
