@@ -37,6 +37,8 @@ public:
 protected:
     // How long the wait may last before the next tick is due, in milliseconds.
     int waitTimeout(TimePoint now) const { return schedule_.pollTimeout(now); }
+    // When the next tick is due (a loop that replays missed ticks needs the instant).
+    TimePoint nextTick() const { return schedule_.next(); }
 
 private:
     Core& core_;

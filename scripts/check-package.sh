@@ -22,9 +22,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 echo "-- dist/"
-same "dist/ holds the three artefacts" \
+same "dist/ holds the four artefacts" \
 "ostrakan-$version-win32.zip
 ostrakan-$version-win64.zip
+ostrakan-web-$version.zip
 ostrakan_${version}_amd64.deb" "$(ls dist | LC_ALL=C sort)"
 [ "$failed" = 0 ] || exit 1
 
@@ -64,6 +65,35 @@ if dpkg-deb -f "$deb" Maintainer | grep -qE '^.+ <[^ ]+@[^ ]+>$' && [ -n "$(dpkg
 else
     fail "$deb: maintainer and description"
 fi
+
+echo "-- the browser edition's zip"
+webzip=dist/ostrakan-web-$version.zip
+webdir=ostrakan-web-$version
+same "$webzip: paths" "$webdir/
+$webdir/index.html
+$webdir/ostrakan.mjs
+$webdir/ostrakan.wasm
+$webdir/page.js
+$webdir/style.css
+$webdir/worker.js" "$(unzip -Z1 "$webzip" | LC_ALL=C sort)"
+unzip -q -o "$webzip" -d "$work"
+for f in index.html page.js worker.js; do
+    same "$webzip: $f is the source's" "$(cat "web/$f")" "$(cat "$work/$webdir/$f")"
+done
+if [ "$(head -c 4 "$work/$webdir/ostrakan.wasm" | od -An -tx1 | tr -d ' ')" = 0061736d ]; then
+    ok "$webzip: ostrakan.wasm is WebAssembly"
+else
+    fail "$webzip: ostrakan.wasm is not WebAssembly"
+fi
+# Nothing from another origin: no address in the page or its scripts.
+if grep -lE "(src|href)=\"(https?:)?//|import[^;]*['\"]https?:" "$work/$webdir"/*.html "$work/$webdir"/*.js "$work/$webdir"/*.mjs; then
+    fail "$webzip: a file loads something from another origin"
+else
+    ok "$webzip: loads nothing from another origin"
+fi
+web_bytes=$(cat "$work/$webdir"/*.js "$work/$webdir"/*.mjs "$work/$webdir"/*.wasm | wc -c)
+if [ "$web_bytes" -lt 512000 ]; then ok "$webzip: JS and WASM $web_bytes bytes (< 500 KB)"
+else fail "$webzip: JS and WASM $web_bytes bytes (500 KB or more)"; fi
 
 echo "-- the Windows zips"
 for bits in 32 64; do

@@ -28,3 +28,11 @@ BENCH_PACKAGES=(libbenchmark-dev)
 FUZZ_PACKAGES=(cmake make clang-14 libclang-rt-14-dev)
 # scripts/bench-ops.sh: the peak memory of a run (GNU time's maximum resident set size).
 BENCH_OPS_PACKAGES=(time)
+# The browser build (scripts/build-web.sh): Debian's emscripten 3.1.6, without its
+# recommends (they pull in a hundred more packages); node for its tests. The
+# Chromium test adds Debian's browser (scripts/test-web.sh).
+WEB_PACKAGES=(emscripten cmake make nodejs)
+WEB_TEST_PACKAGES=(chromium)
+# The WebSocket relay to a simulated unit (scripts/web-relay.sh): websockify, with
+# socat between it and the simulator's pseudo-terminal.
+RELAY_PACKAGES=(websockify socat)

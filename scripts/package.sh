@@ -5,6 +5,8 @@
 #   ostrakan-<version>-win32.zip      ostrakan.exe, ostrakan-cli.exe (i686), the user
 #                                     guide and the CLI guide
 #   ostrakan-<version>-win64.zip      the same for x86_64
+#   ostrakan-web-<version>.zip        the browser edition's static files
+#                                     (scripts/build-web.sh), in ostrakan-web-<version>/
 # The version is CMake's project version. What goes into each is set in
 # cmake/packaging.cmake; scripts/check-package.sh checks the result.
 # Installs what is missing first (Debian, as root).
@@ -39,6 +41,17 @@ for arch in i686 x86_64; do
         pack "build/mingw-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake"
     fi
 done
+
+# The browser edition: the static files as build-web.sh leaves them, in one
+# folder, packed by CMake's own archiver (no zip program needed).
+bash scripts/build-web.sh >/dev/null
+version=$(sed -n 's/^project(ostrakan VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+web=build/package-web/ostrakan-web-$version
+rm -rf build/package-web
+mkdir -p "$web"
+cp build/web/* "$web/"
+(cd build/package-web && cmake -E tar cf "../../dist/ostrakan-web-$version.zip" --format=zip \
+    --mtime=2019-04-01 "ostrakan-web-$version")
 
 echo "dist/:"
 ls -l dist

@@ -2,7 +2,7 @@
 # Builds everything and runs every test: native, under AddressSanitizer and
 # UndefinedBehaviorSanitizer, under ThreadSanitizer, a short run of the
 # benchmarks and of the operations against the paced simulator, and the
-# Windows builds; then the release packages.
+# Windows builds, the browser edition (node and Chromium); then the release packages.
 # Installs what is missing first (Debian, as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -52,6 +52,11 @@ echo "== ostrakan-cli.exe under Wine"
 bash scripts/test-wine-cli.sh
 # The release artefacts: built into dist/, their contents checked, the .deb
 # installed, tried and removed.
+# The browser edition: node tests of its WebAssembly build, then the page in
+# Chromium against the simulator through a WebSocket relay (about a minute).
+echo "== browser edition"
+bash scripts/test-web.sh
+
 echo "== release packages"
 bash scripts/package.sh
 bash scripts/check-package.sh
