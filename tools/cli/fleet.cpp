@@ -35,7 +35,7 @@ bool toCp1251Profile(const std::string& u, std::string* b) { return utf8ToCp1251
 }  // namespace
 
 int unitJobsFromTable(const std::string& tablePath, const std::string& labelColumn, const Plan& base,
-                      std::vector<UnitJob>* jobs, std::string* why) {
+                      bool forWrite, std::vector<UnitJob>* jobs, std::string* why) {
     std::string text;
     if (!readInputFile(tablePath, kMaxTableBytes, &text, why)) return kExitUsage;
     UnitTable table;
@@ -72,6 +72,10 @@ int unitJobsFromTable(const std::string& tablePath, const std::string& labelColu
         const int pw = table.column("modem.password");
         if (pw > 0 && !row.cells[static_cast<std::size_t>(pw)].empty()) job.plan.password.reset();
         job.values = unitValues(table, row);
+        if (forWrite && checkPlanSources(job.plan, &error) != kExitDone) {
+            *why = tablePath + " line " + std::to_string(row.line) + " (" + job.port + "): " + error;
+            return kExitUsage;
+        }
         jobs->push_back(std::move(job));
     }
     return kExitDone;

@@ -24,8 +24,10 @@ struct UnitJob {
 
 // A units table read and checked against the base plan, every row, before any
 // port is touched: kExitDone, or kExitUsage with *why naming line, column and value.
+// With forWrite, each unit's own plan must give every modem entry it sends a
+// source (a cell, the profile, the password file or "_data.ini").
 int unitJobsFromTable(const std::string& tablePath, const std::string& labelColumn, const Plan& base,
-                      std::vector<UnitJob>* jobs, std::string* why);
+                      bool forWrite, std::vector<UnitJob>* jobs, std::string* why);
 
 // The units of provision or verify: --units TABLE.csv, or --ports with the
 // profile for all. The profile and every row are checked here; forWrite as for

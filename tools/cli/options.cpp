@@ -1,5 +1,7 @@
 #include "tools/cli/options.h"
 
+#include <cstdlib>
+
 #include <CLI/CLI.hpp>
 
 #include "tools/cli/cli.h"
@@ -18,15 +20,17 @@ std::unique_ptr<CLI::App> defineCommandLine(Parsed* p) {
     app->fallthrough();
     app->require_subcommand(1);
     app->set_version_flag("--version", "ostrakan-cli " OSTRAKAN_VERSION);
+    // OSTRAKAN_PORT is applied after parsing, so that a port typed on the line can
+    // be told from the default (verify and provision over --ports/--units refuse one).
     app->add_option("-p,--port", p->port,
-                    "a COM name (COM1..COM256), a device path, or \"sim\" for the built-in simulated device")
-        ->envname("OSTRAKAN_PORT")
+                    "a COM name (COM1..COM256), a device path, or \"sim\" for the built-in simulated device "
+                    "(default: OSTRAKAN_PORT, else COM1)")
         ->capture_default_str();
     CLI::Option* trace = app->add_flag("--trace", p->trace, "every hand-off (TX) and every burst (RX) on stderr");
     app->add_option("--trace-file", p->traceFile,
                     "append a session trace (timed hand-offs and bursts, replayable by ostrakan-sim --replay) "
                     "to FILE (provision: one file per port, FILE with the port's name added); it holds what was "
-                    "sent, the modem password too")
+                    "sent, with the modem password's bytes hidden")
         ->type_name("FILE")
         ->excludes(trace);
     app->add_flag("--json", p->json,
@@ -142,6 +146,13 @@ int parseCommandLine(int argc, char** argv, Parsed* p) {
         else
             noteFailure(e.what());
         printErr("ostrakan-cli: %s\nRun with --help for more information.\n", lastFailure().c_str());
+        return kExitUsage;
+    }
+    const bool typedPort = app->get_option("--port")->count() > 0;
+    if (!typedPort)
+        if (const char* env = std::getenv("OSTRAKAN_PORT"); env && *env) p->port = env;
+    if (typedPort && (!p->ports.empty() || !p->unitsFile.empty())) {
+        refuse("--port names one unit; with --ports or --units give every unit there");
         return kExitUsage;
     }
     return kRunCommand;

@@ -52,9 +52,11 @@ void flushOut();
 bool stderrIsTerminal();
 
 // "--password -": asks on the terminal without echo, or reads the first line of
-// standard input when that is no terminal. False when nothing could be read or
-// Ctrl-C ended the wait.
-bool readPassword(std::string* password, const std::atomic<int>& interrupted);
+// standard input when that is no terminal. Stops after `limit` + 1 bytes, so an
+// input that never ends (/dev/zero) neither grows without bound nor outlives
+// Ctrl-C or SIGTERM, which are looked at after every byte. False when nothing
+// could be read or a signal ended the wait.
+bool readPassword(std::string* password, std::size_t limit, const std::atomic<int>& interrupted);
 
 // What the program creates ("_data.ini", which holds the modem password) is for
 // its owner only, where the system has modes for that.

@@ -36,7 +36,7 @@ int passwordFromFile(const std::string& path, std::string* typed, std::string* w
 
 int passwordFromInput(const Context& context, std::string* typed, std::string* why) {
     typed->clear();
-    const bool read = readPassword(typed, *context.interrupted);
+    const bool read = readPassword(typed, kMaxPasswordSourceBytes, *context.interrupted);
     if (context.stopped()) {
         typed->clear();
         why->clear();

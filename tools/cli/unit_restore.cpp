@@ -15,10 +15,6 @@ namespace ostrakan::cli {
 
 namespace {
 
-// A profile is a few kilobytes; anything past this is not one, and is refused
-// before it is read whole.
-constexpr std::size_t kProfileLimit = 1 << 20;
-
 bool toDevice(std::optional<std::string>& text) {
     if (!text) return true;
     std::string bytes;
@@ -169,7 +165,7 @@ int restoreSteps(Session& s, const Plan& plan, bool write, bool verify, Progress
 
 int loadPlan(const std::string& path, const std::string& passwordFile, Plan* plan, std::string* why, bool forWrite) {
     std::string text;
-    if (!readInputFile(path, kProfileLimit, &text, why)) return kExitUsage;
+    if (!readInputFile(path, kMaxProfileBytes, &text, why)) return kExitUsage;
     std::string error;
     Profile& p = plan->profile;
     if (!parseProfile(text, &p, &error) ||
@@ -192,15 +188,19 @@ int loadPlan(const std::string& path, const std::string& passwordFile, Plan* pla
         }
         plan->password = bytes;
     }
-    if (forWrite && writesModem(*plan) && p.internet != false) {
-        const bool given[4] = {p.ip.has_value(), p.apn.has_value(), p.user.has_value(),
-                               p.password.has_value() || plan->password.has_value()};
-        if (checkModemSources(given, true, &error) != kExitDone) {
-            *why = path + ": " + error;
-            return kExitUsage;
-        }
+    if (forWrite && checkPlanSources(*plan, &error) != kExitDone) {
+        *why = path + ": " + error;
+        return kExitUsage;
     }
     return kExitDone;
+}
+
+int checkPlanSources(const Plan& plan, std::string* why) {
+    const Profile& p = plan.profile;
+    if (!writesModem(plan) || p.internet == false) return kExitDone;
+    const bool given[4] = {p.ip.has_value(), p.apn.has_value(), p.user.has_value(),
+                           p.password.has_value() || plan.password.has_value()};
+    return checkModemSources(given, true, why);
 }
 
 int readUnit(Session& s, Profile* p, Progress& progress, std::string* why) {

@@ -36,6 +36,10 @@ struct Plan {
 int loadPlan(const std::string& path, const std::string& passwordFile, Plan* plan, std::string* why,
              bool forWrite = true);
 
+// Whether every modem entry the plan's Write sends has a source: kExitDone, or
+// kExitUsage with *why naming each missing one.
+int checkPlanSources(const Plan& plan, std::string* why);
+
 // Reads the whole unit into a profile (texts UTF-8). A modem without an internet
 // profile ("Empty0") is "internet": false.
 int readUnit(Session& s, Profile* p, Progress& progress, std::string* why);

@@ -307,8 +307,10 @@ int runUnits(const std::vector<UnitJob>& jobs, bool verifyOnly, const Parsed& p,
 
 int loadUnitJobs(const Parsed& p, const char* command, bool forWrite, std::vector<UnitJob>* jobs, std::string* why) {
     Plan plan;
-    if (const int status = loadPlan(p.profileFile, p.passwordFile, &plan, why, forWrite)) return status;
-    if (!p.unitsFile.empty()) return unitJobsFromTable(p.unitsFile, p.labelColumn, plan, jobs, why);
+    // With a table the sources are checked unit by unit, once its cells are in.
+    const bool table = !p.unitsFile.empty();
+    if (const int status = loadPlan(p.profileFile, p.passwordFile, &plan, why, forWrite && !table)) return status;
+    if (table) return unitJobsFromTable(p.unitsFile, p.labelColumn, plan, forWrite, jobs, why);
     for (const std::string& port : splitPorts(p.ports)) jobs->push_back({port, {}, plan, {}});
     if (jobs->empty()) {
         *why = std::string(command) + ": give the units with --ports P1,P2,... or --units TABLE.csv";

@@ -91,7 +91,7 @@ bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
 
 // Read byte by byte so that Ctrl-C ends the wait (read() returns EINTR) and the
 // echo is restored.
-bool readPassword(std::string* password, const std::atomic<int>& interrupted) {
+bool readPassword(std::string* password, std::size_t limit, const std::atomic<int>& interrupted) {
     const bool terminal = ::isatty(STDIN_FILENO);
     termios saved{};
     if (terminal) {
@@ -104,10 +104,10 @@ bool readPassword(std::string* password, const std::atomic<int>& interrupted) {
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
     bool ok = true;
-    for (;;) {
+    while (interrupted.load() == 0 && password->size() <= limit) {
         char c = 0;
         const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n < 0 && errno == EINTR && interrupted.load() == 0) continue;
+        if (n < 0 && errno == EINTR) continue;
         if (n < 0) ok = false;
         if (n <= 0 || c == '\n') break;
         password->push_back(c);
