@@ -259,6 +259,7 @@ TEST_F(CliFleetTest, ABadTableTouchesNoUnit) {
         {"port,controller.adress\nCOM1,001\n", {}, "\"controller.adress\" is no item"},
         {"port,controller.address\nCOM1,001\n", {"--ports", "COM2"}, "excludes"},
         {"port,controller.address\nCOM1,001\n", {"--label-column", "serial"}, "serial"},
+        {"port,controller.address\nCOM1,001\n", {"-p", "COM1"}, "--port names one unit"},
     };
     for (const auto& c : cases) {
         write("bad.csv", c.csv);
@@ -270,6 +271,12 @@ TEST_F(CliFleetTest, ABadTableTouchesNoUnit) {
             EXPECT_NE(r.err.find(c.message), std::string::npos) << c.csv << r.err;
         }
     }
+    // A unit whose cells give the modem's entries but not its password: the
+    // sources are judged unit by unit, and that unit's line is named.
+    write("modem.csv", "port,modem.ip,modem.apn,modem.user,modem.password\nCOM1,1.2.3.4,a,u,pw\nCOM2,1.2.3.5,a,u,\n");
+    const Result r = cli({"provision", "p.json", "--units", "modem.csv"});
+    EXPECT_RESULT(r, 2);
+    EXPECT_NE(r.err.find("modem.csv line 3 (COM2): nothing gives the password"), std::string::npos) << r.err;
     stopSim();
     EXPECT_TRUE(requestsOf(1).empty());
     EXPECT_TRUE(requestsOf(2).empty());
