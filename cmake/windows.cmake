@@ -64,7 +64,7 @@ if(OSTRAKAN_CLI11_ROOT)
         tools/cli/windows/platform.cpp
         tools/cli/windows/text_encoding.cpp
     )
-    target_link_libraries(ostrakan-cli PRIVATE ostrakan_profile ostrakan_json ostrakan_cli11 user32 kernel32 advapi32)
+    target_link_libraries(ostrakan-cli PRIVATE ostrakan_profile ostrakan_json ostrakan_cli11 user32 kernel32 advapi32 setupapi)
     # wmain: the arguments as UTF-16, from msvcrt's start-up code.
     target_link_options(ostrakan-cli PRIVATE ${OSTRAKAN_STATIC_LINK} -municode)
     target_compile_definitions(ostrakan-cli PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)

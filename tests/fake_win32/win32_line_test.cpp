@@ -57,7 +57,9 @@ struct Rig {
     // Milliseconds until the line says lost, or -1 after `limitMs`.
     long long lostWithin(int limitMs) {
         const auto start = Clock::now();
-        if (!fake::waitUntil([&] { return line.lost(); }, limitMs)) return -1;
+        // lost() first, then the message to the window's thread.
+        if (!fake::waitUntil([&] { return line.lost() && fake::posted(ostrakan::kLineLostMessage) > 0; }, limitMs))
+            return -1;
         return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     }
 };

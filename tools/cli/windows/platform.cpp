@@ -24,7 +24,11 @@ std::atomic<int>* gInterrupted = nullptr;
 
 BOOL WINAPI onConsoleEvent(DWORD event) {
     if (!gInterrupted) return FALSE;
-    gInterrupted->store(2);  // SIGINT's number, as on POSIX: exit status 130
+    // SIGINT's number, as on POSIX: exit status 130. A second Ctrl-C ends the
+    // program at once: the user will not wait for the port to close. Ended by the
+    // system, so no lock another thread holds (the C runtime's) is waited for.
+    if (gInterrupted->exchange(2) != 0 && event != CTRL_CLOSE_EVENT)
+        TerminateProcess(GetCurrentProcess(), 130);
     // Closing the console ends the process when this returns: give the command
     // a moment to close its port first.
     if (event == CTRL_CLOSE_EVENT) Sleep(1500);
@@ -83,6 +87,7 @@ public:
 
 void catchInterrupts(std::atomic<int>* interrupted) {
     gInterrupted = interrupted;
+    stopListingOn(interrupted);
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
