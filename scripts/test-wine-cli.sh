@@ -25,6 +25,7 @@ for arch in x86_64 i686; do
         -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake" >/dev/null
     cmake --build "build/mingw-$arch" -j2 --target ostrakan-cli >/dev/null
 done
+cmake --build build/mingw-x86_64 -j2 --target ostrakan_wine_platform_test >/dev/null
 if [ ! -x build/native/ostrakan-sim ]; then
     cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Debug >/dev/null
     cmake --build build/native -j2 --target ostrakan-sim >/dev/null
@@ -51,6 +52,19 @@ map_com_port COM6 "$sim_pty"
 
 work=$out/work
 rm -rf "$work" && mkdir -p "$work"
+
+echo "-- the settings replace and the USB identities on Win32"
+mkdir -p "$out/platform" && rm -f "$out/platform"/*
+status=0
+(cd "$out/platform" && wine "$root/build/mingw-x86_64/ostrakan_wine_platform_test.exe" >"$root/$out/platform.log" 2>&1) ||
+    status=$?
+while IFS= read -r line; do
+    case $line in
+    ok\ -*) ok "${line#ok - }" ;;
+    FAIL\ -*) fail "${line#FAIL - }" ;;
+    esac
+done < <(tr -d '\r' <"$out/platform.log")
+[ "$status" -eq 0 ] || fail "the platform test ended with status $status (see $out/platform.log)"
 export LD_PRELOAD=$root/$out/pty_modem_lines.so
 cli=$root/build/mingw-x86_64/ostrakan-cli.exe
 
