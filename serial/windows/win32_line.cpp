@@ -86,7 +86,17 @@ struct Win32Line::Session {
     std::atomic<bool> driverKeepsRecord{false};
     // Set by close when it leaves the session behind.
     std::atomic<bool> abandoned{false};
+    Session* nextAbandoned = nullptr;
 };
+
+namespace {
+
+// Every abandoned session of the process, kept reachable on purpose: its memory
+// may still be written by the driver or by a late thread. Lines on several
+// threads (the provisioning workers) may add at once.
+std::atomic<Win32Line::Session*> gAbandoned{nullptr};
+
+}  // namespace
 
 void applyLineSettings(DCB& dcb) {
     dcb.BaudRate = CBR_9600;
@@ -208,6 +218,10 @@ void Win32Line::close() {
             // A thread still inside the driver, or a record the driver may yet
             // write: the session stays as it is, handles and memory, for good.
             s->abandoned.store(true, std::memory_order_release);
+            s->nextAbandoned = gAbandoned.load(std::memory_order_relaxed);
+            while (!gAbandoned.compare_exchange_weak(s->nextAbandoned, s, std::memory_order_release,
+                                                     std::memory_order_relaxed)) {
+            }
             ++abandoned_;
         }
     }

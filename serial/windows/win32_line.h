@@ -72,8 +72,10 @@ public:
     // Sessions left behind because their driver kept a request or a thread.
     unsigned abandonedSessions() const { return abandoned_; }
 
-private:
+    // Everything one open made (defined in win32_line.cpp).
     struct Session;
+
+private:
     enum class Probe { present, gone, unknown };
     enum class WriteEnd { written, notWritten, leave };
 
