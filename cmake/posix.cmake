@@ -35,7 +35,23 @@ ostrakan_warnings(ostrakan-sim)
 
 add_library(ostrakan_cli STATIC
     tools/cli/cli.cpp
+    tools/cli/commands/dump.cpp
+    tools/cli/commands/modem.cpp
+    tools/cli/commands/ports.cpp
+    tools/cli/commands/provision.cpp
+    tools/cli/commands/read.cpp
+    tools/cli/commands/restore.cpp
+    tools/cli/commands/write.cpp
+    tools/cli/operations.cpp
+    tools/cli/options.cpp
+    tools/cli/output.cpp
+    tools/cli/secrets.cpp
+    tools/cli/session.cpp
+    tools/cli/unit_restore.cpp
+    tools/cli/unix/files.cpp
     tools/cli/unix/platform.cpp
+    tools/cli/unix/port_identity.cpp
+    tools/cli/unix/terminal.cpp
     tools/cli/unix/text_encoding.cpp
 )
 target_link_libraries(ostrakan_cli PUBLIC ostrakan_posix ostrakan_sim ostrakan_profile ostrakan_json)

@@ -75,8 +75,24 @@ if(OSTRAKAN_CLI11_ROOT)
         serial/windows/trace.cpp
         serial/windows/win32_line.cpp
         tools/cli/cli.cpp
+        tools/cli/commands/dump.cpp
+        tools/cli/commands/modem.cpp
+        tools/cli/commands/ports.cpp
+        tools/cli/commands/provision.cpp
+        tools/cli/commands/read.cpp
+        tools/cli/commands/restore.cpp
+        tools/cli/commands/write.cpp
+        tools/cli/operations.cpp
+        tools/cli/options.cpp
+        tools/cli/output.cpp
+        tools/cli/secrets.cpp
+        tools/cli/session.cpp
+        tools/cli/unit_restore.cpp
+        tools/cli/windows/files.cpp
         tools/cli/windows/main.cpp
         tools/cli/windows/platform.cpp
+        tools/cli/windows/port_identity.cpp
+        tools/cli/windows/terminal.cpp
         tools/cli/windows/text_encoding.cpp
     )
     target_link_libraries(ostrakan-cli PRIVATE ostrakan_profile ostrakan_json ostrakan_cli11 user32 kernel32 advapi32 setupapi)

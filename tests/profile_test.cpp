@@ -145,14 +145,28 @@ TEST(Profile, WritesTheDocumentedLayoutAndReadsItBack) {
 
     Profile modemOnly;
     modemOnly.internet = false;
-    const Profile cases[] = {full, Profile{}, modemOnly};
-    for (const Profile& p : cases) {
+    // One item alone still makes its section, and only its section.
+    Profile passwordOnly;
+    passwordOnly.password = "x";
+    Profile channelsOnly;
+    channelsOnly.channels.emplace();
+    const struct {
+        Profile profile;
+        bool controller, modem;
+    } cases[] = {{full, true, true}, {Profile{}, false, false}, {modemOnly, false, true},
+                 {passwordOnly, false, true}, {channelsOnly, true, false}};
+    for (const auto& c : cases) {
+        const std::string text = writeProfile(c.profile);
+        EXPECT_EQ(text.find("\"controller\"") != std::string::npos, c.controller) << text;
+        EXPECT_EQ(text.find("\"modem\"") != std::string::npos, c.modem) << text;
         Profile back;
         std::string error;
-        ASSERT_TRUE(parseProfile(writeProfile(p), &back, &error)) << error << "\n" << writeProfile(p);
-        EXPECT_TRUE(back == p) << writeProfile(p);
+        ASSERT_TRUE(parseProfile(text, &back, &error)) << error << "\n" << text;
+        EXPECT_TRUE(back == c.profile) << text;
         EXPECT_TRUE(validateProfile(back, toCp1251, &error)) << error;
     }
+    EXPECT_EQ(writeProfile(passwordOnly),
+              "{\n  \"format\": \"ostrakan-profile/1\",\n  \"modem\": {\n    \"password\": \"x\"\n  }\n}\n");
     EXPECT_EQ(writeProfile(Profile{}), "{\n  \"format\": \"ostrakan-profile/1\"\n}\n");
     EXPECT_TRUE(full.writesModemEntries());
     modemOnly.apn = "ignored";

@@ -676,7 +676,9 @@ TEST_F(CliE2eTest, DumpRestoreDumpGivesTheSameProfile) {
     replaceFirst(profile, "\"user\": \"gdata\"", "\"user\": \"Иван\"");
     { std::ofstream(work / "other.json", std::ios::binary) << profile; }
 
-    const Result r = cli({"-p", link, "restore", "other.json"});
+    // The modem password cannot be read back, so a dump holds none: it comes from a file.
+    { std::ofstream(work / "pw") << "secret\n"; }
+    const Result r = cli({"-p", link, "restore", "other.json", "--password-file", "pw"});
     EXPECT_RESULT(r, 0);
     EXPECT_NE(r.err.find("restore: write modem\n"), std::string::npos) << r.err;  // a line per step off a terminal
     EXPECT_NE(r.err.find("restore: verify channels\n"), std::string::npos) << r.err;
@@ -702,9 +704,11 @@ TEST_F(CliE2eTest, AWriteTheUnitDropsIsExit4AndAnUnsavedModemIsExit1) {
     // "_data.ini" cannot be replaced (a folder of that name): the modem is written,
     // but the Write ends "NoSave".
     fs::create_directory(work / "_data.ini");
-    { std::ofstream(work / "m.json") << R"({"format": "ostrakan-profile/1", "modem": {"apn": "m2m"}})"; }
+    { std::ofstream(work / "m.json") << R"({"format": "ostrakan-profile/1",
+        "modem": {"ip": "203.0.113.5", "apn": "m2m", "user": "", "password": ""}})"; }
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"-p", link, "modem", "write", "--apn", "m2m"},
+         {std::vector<std::string>{"-p", link, "modem", "write", "--ip", "203.0.113.5", "--apn", "m2m", "--user", "",
+                                   "--password", ""},
           std::vector<std::string>{"-p", link, "restore", "m.json"}}) {
         r = cli(args);
         EXPECT_RESULT(r, 1);
@@ -717,7 +721,8 @@ TEST_F(CliE2eTest, AWriteTheUnitDropsIsExit4AndAnUnsavedModemIsExit1) {
 
 TEST_F(CliE2eTest, ProvisionRunsTheUnitsSideBySideAndReportsEach) {
     { std::ofstream(work / "p.json") << R"({"format": "ostrakan-profile/1",
-        "controller": {"period": "120", "phone1": "89160000000"}, "modem": {"apn": "m2m"}})"; }
+        "controller": {"period": "120", "phone1": "89160000000"},
+        "modem": {"ip": "203.0.113.5", "apn": "m2m", "user": "", "password": ""}})"; }
     std::vector<std::string> links, traces;
     for (int n = 1; n <= 4; ++n) {
         links.push_back((work / ("com" + std::to_string(n))).string());
@@ -760,7 +765,7 @@ TEST_F(CliE2eTest, ProvisionRunsTheUnitsSideBySideAndReportsEach) {
     }
     EXPECT_NE(r.err.find("3 of 4 units hold the profile"), std::string::npos) << r.err;
     // Four Writes replaced "_data.ini" at once: one whole file is left.
-    EXPECT_EQ(slurp(work / "_data.ini"), "\r\nm2m\r\n\r\n");
+    EXPECT_EQ(slurp(work / "_data.ini"), "203.0.113.5\r\nm2m\r\n\r\n");
 }
 
 TEST_F(CliE2eTest, ABadProfileIsRefusedBeforeAnythingIsSent) {

@@ -12,6 +12,7 @@ enum ExitStatus : int {
     kExitUsage = 2,      // bad usage, or input the program would refuse
     kExitPort = 3,       // the port could not be opened, or the device was lost under it
     kExitDifferent = 4,  // restore: the unit reads back otherwise than the profile holds
+    kExitOutput = 5,     // an output file (dump -o, --report) or standard output could not be written whole
     // 128 + the signal when SIGINT (130) or SIGTERM (143) ended the command
 };
 

@@ -1,6 +1,7 @@
 #include "tools/cli/platform.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -66,6 +67,8 @@ private:
 void catchInterrupts(std::atomic<int>* interrupted) {
     gInterrupted = interrupted;
     catchStopSignals(onInterrupt);  // a read waiting for a password returns at once
+    // A closed pipe on stdout is a write error to report (exit 5), not a silent death.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 void printOut(const char* format, ...) {
