@@ -85,6 +85,8 @@ cases=(
     '0|out|"user": "Иван"|--json --port COM5 modem read'
     '0|profile.json|"user": "Иван"|--port COM5 dump -o profile.json'
     "0|err|the unit holds the profile|--port COM5 restore profile.json"
+    '0|Профиль.json|"user": "Иван"|--port COM5 dump -o Профиль.json'
+    "0|err|the unit holds the profile|--port COM5 restore Профиль.json"
     "1|err|1 of 2 units|provision profile.json --ports COM5,COM6 --report report.json"
     "0|session.trace|TX 0A 21 AA 4E 41 00|--trace-file session.trace --port COM5 read period"
     "0|session.trace|# ostrakan-cli 1.1.0 trace, 9600 8N1|--trace-file session.trace --port COM5 read period"
