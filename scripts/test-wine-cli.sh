@@ -84,6 +84,8 @@ cases=(
     "0|out|User: Иван|--port COM5 modem read"
     '0|out|"user": "Иван"|--json --port COM5 modem read'
     '0|profile.json|"user": "Иван"|--port COM5 dump -o profile.json'
+    '0|Профиль.json|"user": "Иван"|--port COM5 dump -o Профиль.json'
+    "5|err|cannot create a temporary file beside missing/unit.json|--port COM5 dump -o missing/unit.json"
     "0|err|the unit holds the profile|--port COM5 restore profile.json"
     '0|Профиль.json|"user": "Иван"|--port COM5 dump -o Профиль.json'
     "0|err|the unit holds the profile|--port COM5 restore Профиль.json"

@@ -38,10 +38,15 @@ int modemWriteCommand(const Parsed& p, const Context& context) {
         m.given[k] = p.given[k];
         typed[k] = p.entries[k];
     }
+    if (!p.passwordFile.empty()) m.given[3] = true;
+    if (p.noInternet)
+        for (bool given : m.given)
+            if (given) return refuse("modem write: --no-internet erases the internet profiles; it takes no entries");
+    // Before the password is asked for: a refusal should not follow the typing.
     std::string why;
+    if (!p.noInternet && checkModemSources(m.given, false, &why) != kExitDone) return refuse("modem write: " + why);
     if (!p.passwordFile.empty()) {
         if (passwordFromFile(p.passwordFile, &typed[3], &why) != kExitDone) return refuse(why);
-        m.given[3] = true;
     } else if (m.given[3] && typed[3] == "-") {
         if (const int status = passwordFromInput(context, &typed[3], &why))
             return why.empty() ? report(status, why) : refuse(why);
@@ -50,10 +55,6 @@ int modemWriteCommand(const Parsed& p, const Context& context) {
     for (int k = 0; k < 4; ++k)
         if (m.given[k] && !argumentText(std::string("modem write ") + kFlags[k], typed[k], &m.entries[k]))
             return kExitUsage;
-    if (p.noInternet)
-        for (bool given : m.given)
-            if (given) return refuse("modem write: --no-internet erases the internet profiles; it takes no entries");
-    if (!p.noInternet && checkModemSources(m.given, false, &why) != kExitDone) return refuse("modem write: " + why);
 
     return runOnPort(p, context, [&](Session& s) {
         std::string failure;

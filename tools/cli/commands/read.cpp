@@ -41,7 +41,10 @@ int readChannels(Session& s, const Context& context) {
 }  // namespace
 
 int readCommand(const Parsed& p, const Context& context) {
-    if (p.what.empty()) return refuse("read: say what to read: period, address, phone1, phone2, sms or channels");
+    // A command-line mistake, answered as the others are: one line and the hint.
+    if (p.what.empty())
+        return refuse("read: say what to read: period, address, phone1, phone2, sms or channels\n"
+                      "Run with --help for more information.");
     const int index = parameterIndex(p.what);
     return runOnPort(p, context, [&](Session& s) {
         return index < 0 ? readChannels(s, context) : readParameter(s, context, index);
