@@ -87,7 +87,6 @@ cases=(
     '0|Профиль.json|"user": "Иван"|--port COM5 dump -o Профиль.json'
     "5|err|cannot create a temporary file beside missing/unit.json|--port COM5 dump -o missing/unit.json"
     "0|err|the unit holds the profile|--port COM5 restore profile.json"
-    '0|Профиль.json|"user": "Иван"|--port COM5 dump -o Профиль.json'
     "0|err|the unit holds the profile|--port COM5 restore Профиль.json"
     "1|err|1 of 2 units|provision profile.json --ports COM5,COM6 --report report.json"
     "0|session.trace|TX 0A 21 AA 4E 41 00|--trace-file session.trace --port COM5 read period"
