@@ -41,6 +41,21 @@ if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine/driver.cpp)
     ostrakan_warnings(ostrakan_wine_driver)
 endif()
 
+# The platform pieces that need Win32 underneath, run under Wine by
+# scripts/test-wine-cli.sh.
+if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tests/wine/platform_test.cpp)
+    add_executable(ostrakan_wine_platform_test
+        tests/wine/platform_test.cpp
+        serial/windows/port_list.cpp
+        settings/windows/replace_file.cpp
+    )
+    target_include_directories(ostrakan_wine_platform_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_compile_definitions(ostrakan_wine_platform_test PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+    target_link_libraries(ostrakan_wine_platform_test PRIVATE kernel32 advapi32 setupapi)
+    target_link_options(ostrakan_wine_platform_test PRIVATE ${OSTRAKAN_STATIC_LINK})
+    ostrakan_warnings(ostrakan_wine_platform_test)
+endif()
+
 # ostrakan-cli.exe: the command-line tool on the Win32 back end, a console
 # program, static like ostrakan.exe. Its options are CLI11's, which is header
 # only: Debian installs it in /usr/include beside glibc's headers, which a
@@ -86,7 +101,7 @@ if(OSTRAKAN_CLI11_ROOT)
         tools/cli/windows/text_encoding.cpp
         tools/cli/windows/unit_log.cpp
     )
-    target_link_libraries(ostrakan-cli PRIVATE ostrakan_profile ostrakan_json ostrakan_cli11 user32 kernel32 advapi32)
+    target_link_libraries(ostrakan-cli PRIVATE ostrakan_profile ostrakan_json ostrakan_cli11 user32 kernel32 advapi32 setupapi)
     # wmain: the arguments as UTF-16, from msvcrt's start-up code.
     target_link_options(ostrakan-cli PRIVATE ${OSTRAKAN_STATIC_LINK} -municode)
     target_compile_definitions(ostrakan-cli PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)

@@ -25,6 +25,7 @@ for arch in x86_64 i686; do
         -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake" >/dev/null
     cmake --build "build/mingw-$arch" -j2 --target ostrakan-cli >/dev/null
 done
+cmake --build build/mingw-x86_64 -j2 --target ostrakan_wine_platform_test >/dev/null
 if [ ! -x build/native/ostrakan-sim ]; then
     cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Debug >/dev/null
     cmake --build build/native -j2 --target ostrakan-sim >/dev/null
@@ -35,7 +36,7 @@ echo "-- imports: only the system's own DLLs"
 for arch in x86_64 i686; do
     exe=build/mingw-$arch/ostrakan-cli.exe
     dlls=$("$arch-w64-mingw32-objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
-    bad=$(printf '%s\n' "$dlls" | grep -vxE 'kernel32\.dll|user32\.dll|advapi32\.dll|msvcrt\.dll' || true)
+    bad=$(printf '%s\n' "$dlls" | grep -vxE 'kernel32\.dll|user32\.dll|advapi32\.dll|setupapi\.dll|msvcrt\.dll' || true)
     if [ -z "$bad" ]; then ok "$exe imports: $(echo $dlls)"; else fail "$exe imports: $(echo $dlls)"; fi
     if [[ "$("$arch-w64-mingw32-objdump" -p "$exe")" == *'(Windows CUI)'* ]]; then ok "$exe is a console program"
     else fail "$exe is not a console program"; fi
@@ -51,6 +52,19 @@ map_com_port COM6 "$sim_pty"
 
 work=$out/work
 rm -rf "$work" && mkdir -p "$work"
+
+echo "-- the settings replace and the USB identities on Win32"
+mkdir -p "$out/platform" && rm -f "$out/platform"/*
+status=0
+(cd "$out/platform" && wine "$root/build/mingw-x86_64/ostrakan_wine_platform_test.exe" >"$root/$out/platform.log" 2>&1) ||
+    status=$?
+while IFS= read -r line; do
+    case $line in
+    ok\ -*) ok "${line#ok - }" ;;
+    FAIL\ -*) fail "${line#FAIL - }" ;;
+    esac
+done < <(tr -d '\r' <"$out/platform.log")
+[ "$status" -eq 0 ] || fail "the platform test ended with status $status (see $out/platform.log)"
 export LD_PRELOAD=$root/$out/pty_modem_lines.so
 cli=$root/build/mingw-x86_64/ostrakan-cli.exe
 
@@ -77,6 +91,7 @@ cases=(
     "0|err|the unit holds the profile|--port COM5 restore profile.json"
     "0|err|the unit holds the profile|--port COM5 verify profile.json"
     '0|журнал.log|"operation": "verify", "status": "ok"|--port COM5 verify profile.json --log журнал.log'
+    "0|err|the unit holds the profile|--port COM5 restore Профиль.json"
     "1|err|1 of 2 units|provision profile.json --ports COM5,COM6 --report report.json"
     "0|session.trace|TX 0A 21 AA 4E 41 00|--trace-file session.trace --port COM5 read period"
     "0|session.trace|# ostrakan-cli 1.1.0 trace, 9600 8N1|--trace-file session.trace --port COM5 read period"

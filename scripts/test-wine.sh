@@ -173,6 +173,15 @@ while kill -0 "$driver" 2>/dev/null; do
             kill "$sim_pid" && wait "$sim_pid" || true
             pulled=1
             ;;
+        wire)
+            # The bytes the new device received (its trace says RX for them).
+            if grep -q " RX $ox $oy $name" "$out/sim-trace-2.log" 2>/dev/null; then
+                echo "ok - the new device received $ox $oy $name..."
+            else
+                echo "FAIL - the new device never received $ox $oy $name... (see $out/sim-trace-2.log)"
+                failed=1
+            fi
+            ;;
         plug)
             preload=$LD_PRELOAD
             unset LD_PRELOAD

@@ -1,13 +1,19 @@
 // The serial line on the Win32 communication functions: the port opened
 // exclusively for overlapped I/O, a reader thread that collects bursts and owns
-// the 200 ms quiet period, and a writer thread that sends the transmit buffer
-// once per hand-off.
+// the 200 ms quiet period, and a writer thread that sends each hand-off once.
 //
 // The reader hands each ended burst to the window's thread with a posted
 // message and then reads nothing from the driver until the window's thread has
 // released the burst (the tick after the classifier). A device that goes away
 // under the open port (a pulled adapter) ends both threads and is reported with
-// another posted message; the window's thread then closes the port.
+// another posted message; the window's thread then closes the port. The reader
+// also asks the driver about the line about once a second while idle, so a
+// driver that never ends a pending wait after a removal is still found out.
+//
+// Every open makes a new session (handle, events, overlapped records, the
+// hand-off slot); nothing of a lost one reaches the next. Threads end by their
+// stop event only. A session whose driver never gives a request back, or whose
+// thread never returns from the driver, is abandoned as it is, never freed.
 #pragma once
 
 #include <windows.h>
@@ -42,7 +48,7 @@ public:
     void setMainWindow(HWND main) { main_ = main; }
 
     int open(const char* name) override;
-    bool isOpen() const override { return port_ != INVALID_HANDLE_VALUE; }
+    bool isOpen() const override { return session_ != nullptr; }
     void close() override;
     void handOff() override;
     // The reader ends bursts itself; nothing to stop on the window's thread.
@@ -53,71 +59,61 @@ public:
     // Window's thread, on kBurstEndedMessage: true once per ended burst.
     bool takeBurstEnd() { return handover_.takeEnded(); }
 
-    // Whether every byte of the last hand-off reached the driver (false while it
-    // is still being written, or when the write failed), for the command-line tool.
-    bool lastHandOffWritten() const { return written_.load(std::memory_order_acquire); }
+    // Whether the driver wrote every byte of the last hand-off (false while it is
+    // queued or being written, and when the write failed or timed out), for the
+    // command-line tool. After a close: as it stood when the port closed.
+    bool lastHandOffWritten() const;
     // The last open's name and the system's error code for its failure.
     const char* lastDevice() const { return name_; }
     DWORD lastOpenError() const { return openError_; }
     // Writes every hand-off and every ended burst to this C descriptor (-1: none);
     // set before the port opens.
     void setTrace(int fd) { traceFd_ = fd; }
+    // Sessions left behind because their driver kept a request or a thread.
+    unsigned abandonedSessions() const { return abandoned_; }
+
+    // Everything one open made (defined in win32_line.cpp).
+    struct Session;
 
 private:
-    static DWORD WINAPI readerEntry(LPVOID self);
-    static DWORD WINAPI writerEntry(LPVOID self);
-    void readerLoop();
-    void writerLoop();
+    enum class Probe { present, gone, unknown };
+    enum class WriteEnd { written, notWritten, leave };
+
+    static DWORD WINAPI readerEntry(LPVOID session);
+    static DWORD WINAPI writerEntry(LPVOID session);
+    void readerLoop(Session& s);
+    void writerLoop(Session& s);
+    WriteEnd writeFrame(Session& s, DWORD count);
     // Reads `queued` bytes into the burst. False when the thread must leave.
-    bool receive(DWORD queued);
-    // Waits for a request on `record`; false when the thread must leave (the
-    // request is then cancelled, or the device is gone).
-    bool finish(OVERLAPPED& record, DWORD* transferred);
-    bool stopping() const;
+    bool receive(Session& s, DWORD queued);
+    // Waits at most `limitMs` for a request on `record`. False when the thread
+    // must leave (stopped, or the device is gone; the request is then withdrawn).
+    bool finish(Session& s, OVERLAPPED& record, DWORD limitMs, DWORD* transferred);
+    // Asks the driver about the line (and how many bytes wait in it).
+    Probe probe(Session& s, DWORD* queued);
+    // Cancels the calling thread's requests; false when the driver kept `record`.
+    bool withdraw(Session& s, OVERLAPPED& record);
     // A thread saw the device go away: both threads leave, the window is told once.
-    void lose();
+    void lose(Session& s);
     void endBurst();
-    void closeHandles();
+    static void closeEvents(Session& s);
 
     LinkBuffers& link_;
     BurstHandover handover_;
     HWND main_ = nullptr;
 
-    // Written by the window's thread only while no reader or writer exists (open
-    // before starting them, close after they have gone); the threads read them.
-    HANDLE port_ = INVALID_HANDLE_VALUE;
-    HANDLE reader_ = nullptr;
-    HANDLE writer_ = nullptr;
-    // Manual-reset. Set by close, or by a thread that saw the device go: every
-    // wait of both threads includes it, so both leave.
-    HANDLE stop_ = nullptr;
-    // Auto-reset. Set by releaseBurst (window's thread) when the reader held a burst.
-    HANDLE wake_ = nullptr;
-    // Auto-reset. Set by handOff (window's thread); the writer sends once per wake.
-    HANDLE send_ = nullptr;
-    // Manual-reset events of the three overlapped records: the reader's event
-    // wait and its reads, the writer's writes. The records are members so that a
-    // request that completes late never writes into a gone thread's stack.
-    HANDLE eventEvent_ = nullptr;
-    HANDLE readEvent_ = nullptr;
-    HANDLE writeEvent_ = nullptr;
-    OVERLAPPED eventRecord_{};
-    OVERLAPPED readRecord_{};
-    OVERLAPPED writeRecord_{};
-    // Reader thread only (the driver writes it when the event wait completes).
-    DWORD eventMask_ = 0;
-    // Reader thread only: where ReadFile puts a chunk before the hand-over stores it.
-    std::uint8_t chunk_[2048] = {};
+    // Window's thread only: made by open, freed (or abandoned) by close.
+    Session* session_ = nullptr;
     // Window's thread only: the last open's name and failure.
     char name_[16] = {};
     DWORD openError_ = 0;
+    // lastHandOffWritten() of the session the last close ended.
+    bool closedWritten_ = false;
+    unsigned abandoned_ = 0;
     // Set by the window's thread before open; read by the reader and the writer.
     int traceFd_ = -1;
-    // Cleared by handOff (window's thread) when it wakes the writer; set by the
-    // writer once every byte of that hand-off went out.
-    std::atomic<bool> written_{false};
     // Set by the first thread that saw the device go (exchange); cleared by
-    // close on the window's thread once both threads have gone.
+    // open and close on the window's thread.
     std::atomic<bool> lost_{false};
 };
 

@@ -24,7 +24,11 @@ std::atomic<int>* gInterrupted = nullptr;
 
 BOOL WINAPI onConsoleEvent(DWORD event) {
     if (!gInterrupted) return FALSE;
-    gInterrupted->store(2);  // SIGINT's number, as on POSIX: exit status 130
+    // SIGINT's number, as on POSIX: exit status 130. A second Ctrl-C ends the
+    // program at once: the user will not wait for the port to close. Ended by the
+    // system, so no lock another thread holds (the C runtime's) is waited for.
+    if (gInterrupted->exchange(2) != 0 && event != CTRL_CLOSE_EVENT)
+        TerminateProcess(GetCurrentProcess(), 130);
     // Closing the console ends the process when this returns: give the command
     // a moment to close its port first.
     if (event == CTRL_CLOSE_EVENT) Sleep(1500);
@@ -83,6 +87,7 @@ public:
 
 void catchInterrupts(std::atomic<int>* interrupted) {
     gInterrupted = interrupted;
+    stopListingOn(interrupted);
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
@@ -112,7 +117,7 @@ bool stderrIsTerminal() {
            SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
 }
 
-bool readPassword(std::string* password, const std::atomic<int>& interrupted) {
+bool readPassword(std::string* password, std::size_t limit, const std::atomic<int>& interrupted) {
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     DWORD saved = 0;
     if (in != INVALID_HANDLE_VALUE && in != nullptr && GetConsoleMode(in, &saved)) {
@@ -136,7 +141,7 @@ bool readPassword(std::string* password, const std::atomic<int>& interrupted) {
         return true;
     }
     // Not a console: the first line of what is piped in, taken as UTF-8.
-    for (;;) {
+    while (interrupted.load() == 0 && password->size() <= limit) {
         const int c = std::fgetc(stdin);
         if (c == EOF || c == '\n') break;
         password->push_back(static_cast<char>(c));
