@@ -1010,6 +1010,10 @@ TEST_F(CliE2eTest, ProvisionRefusesADeviceNamedTwiceOrABadNameBeforeAnyUnitIsTou
             EXPECT_TRUE(requests().empty()) << "a byte reached a unit";
         }
     }
+    // --trace-file: one trace per port, the port's name in the file's name.
+    ASSERT_RESULT_OK(cli({"provision", "p.json", "--ports", "COM7,sim", "--trace-file", "t.log"}));
+    for (const char* file : {"t-COM7.log", "t-sim.log"})
+        EXPECT_NE(slurp(work / file).find(" TX 0A 21 AA 30 41 54 44 50 32 31 32 30"), std::string::npos) << file;
 }
 
 TEST_F(CliE2eTest, AUnitLostMidwaySaysWhatWasWritten) {

@@ -9,13 +9,13 @@
 #include <sstream>
 #include <thread>
 
+#include "serial/trace.h"
 #include "tools/cli/cli.h"
 #include "tools/cli/commands/commands.h"
 #include "tools/cli/output.h"
 #include "tools/cli/platform.h"
 #include "tools/cli/port_identity.h"
 #include "tools/cli/unit_restore.h"
-#include "serial/trace.h"
 #include "version.h"
 
 namespace ostrakan::cli {
@@ -34,7 +34,7 @@ struct Unit : Progress {
     std::thread worker;
     std::atomic<const char*> stepName{"waiting"};  // worker writes, main thread reads
     std::atomic<bool> finished{false};             // set by the worker last
-    // Written by the worker before `finished`; read after the join.
+    // Written by the worker before `finished`; read once `finished` is seen.
     RestoreResult result;
     double seconds = 0;
 
@@ -216,7 +216,10 @@ int provision(const Plan& plan, const std::vector<std::string>& ports, const std
         for (const std::string& d : u->result.differences) printErr("%s: %s\n", u->port.c_str(), d.c_str());
     }
     printErr("ostrakan-cli: provision: %zu of %zu units hold the profile (%.1f s)\n", done, units.size(), seconds);
-    if (sendsPassword(plan))
+    const bool modemWritten = std::any_of(units.begin(), units.end(), [](const auto& u) {
+        return std::find(u->result.written.begin(), u->result.written.end(), "modem") != u->result.written.end();
+    });
+    if (sendsPassword(plan) && modemWritten)
         printErr("ostrakan-cli: provision: the modem password was sent but cannot be read back, so it is not verified\n");
     const bool reported = p.reportFile.empty() || writeReport(p.reportFile, units);
     if (context.stopped()) {
