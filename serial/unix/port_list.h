@@ -14,6 +14,7 @@ struct PortInfo {
     std::string usbId;    // "0403:6001" for a USB device
     std::string maker, product;  // the USB descriptor's strings
     bool inUse = false;
+    bool inUseKnown = true;  // read from /proc without opening the device
     std::string holders;  // "ModemManager (pid 812)", when we can see who holds it
 };
 

@@ -21,6 +21,7 @@ struct PortInfo {
     std::string maker;    // the driver's maker as SetupAPI has it: "wch.cn"
     std::string product;  // the friendly name: "USB-SERIAL CH340 (COM5)"
     bool inUse = false;   // another program has it open (only after probeInUse)
+    bool inUseKnown = false;  // whether inUse was probed: listing opens no port
     std::string holders;  // not known on Windows: empty
 };
 

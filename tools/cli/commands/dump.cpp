@@ -19,7 +19,7 @@ int dumpCommand(const Parsed& p, const Context& context) {
         if (status != kExitDone) return report(status, why);
         const std::string text = writeProfile(profile);
         if (p.outFile.empty() || p.outFile == "-") {
-            std::fputs(text.c_str(), stdout);
+            printOut("%s", text.c_str());  // a console gets it as UTF-16
             return static_cast<int>(standardOutputWritten() ? kExitDone : kExitOutput);
         }
         return static_cast<int>(writeOutputFile(p.outFile, text) ? kExitDone : kExitOutput);

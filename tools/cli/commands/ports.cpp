@@ -39,7 +39,9 @@ void printPortsJson(const std::vector<PortInfo>& ports, const std::vector<ProbeR
         optional("usb", p.usbId);
         optional("maker", p.maker);
         optional("product", p.product);
-        json.key("in_use").value(p.inUse);
+        json.key("in_use");
+        if (p.inUseKnown) json.value(p.inUse);
+        else json.null();
         optional("held_by", p.holders);
         if (const ProbeResult* r = probeOf(probes, static_cast<std::size_t>(&p - ports.data()))) {
             json.key("probe").beginObject().key("probed").value(r->probed).key("answered").value(r->answered);
@@ -56,6 +58,7 @@ void printPortsJson(const std::vector<PortInfo>& ports, const std::vector<ProbeR
 
 int portsCommand(const Parsed& parsed, const Context& context) {
     const std::vector<PortInfo> ports = ostrakan::listPorts();
+    if (context.stopped()) return report(context.interruptedStatus(), "interrupted");
     std::vector<ProbeResult> probes;
     if (parsed.probe) {
         // The same ports in the same order, as the probe opens them.
@@ -71,7 +74,7 @@ int portsCommand(const Parsed& parsed, const Context& context) {
     for (const PortInfo& p : ports) {
         // "COM33 /dev/ttyUSB0 free usb=0403:6001 maker="FTDI" ...": the COM name
         // (or "-") and the device first, as scripts read them.
-        std::string line = (p.comName.empty() ? "-" : p.comName) + " " + p.path + (p.inUse ? " in-use" : " free");
+        std::string line = (p.comName.empty() ? "-" : p.comName) + " " + p.path + (p.inUse ? " in-use" : p.inUseKnown ? " free" : " unknown");
         if (!p.usbId.empty()) line += " usb=" + p.usbId;
         if (!p.maker.empty()) line += " maker=\"" + p.maker + "\"";
         if (!p.product.empty()) line += " product=\"" + p.product + "\"";
