@@ -205,7 +205,7 @@ while IFS=';' read -r words cur expected; do
         fail "complete '$words $cur' -> '$reply', want '$expected'"
     fi
 done <<'CASES'
-ostrakan-cli;;dump modem ports provision read restore write
+ostrakan-cli;;dump modem ports provision read restore verify write
 ostrakan-cli;rea;read
 ostrakan-cli read;;address channels period phone1 phone2 sms
 ostrakan-cli --json write;ph;phone1 phone2
@@ -215,6 +215,8 @@ ostrakan-cli read period;--j;--json
 ostrakan-cli read period --port;CO;contains COM7
 ostrakan-cli --port = ;s;sim
 ostrakan-cli read period -p;/dev/nul;/dev/null
+ostrakan-cli provision p.json;--u;--units
+ostrakan-cli verify p.json --units t.csv;--l;--label-column --log
 CASES
 
 echo "-- removing the .deb"
