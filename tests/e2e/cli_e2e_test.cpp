@@ -20,32 +20,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/child_process.h"
 #include "tools/json/json_reader.h"
 #include "version.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace e2e = ostrakan::e2e;
 namespace json_reader = ostrakan::json_reader;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::vector<char*> argvOf(std::vector<std::string>& args) {
-    std::vector<char*> v;
-    for (std::string& a : args) v.push_back(a.data());
-    v.push_back(nullptr);
-    return v;
-}
+using e2e::Result;
+using e2e::slurp;
 
 // Bytes from "0A 21 AA" notation.
 std::string hex(const char* text) {
@@ -115,32 +101,11 @@ protected:
         std::vector<std::string> args = {OSTRAKAN_SIM_PATH, "--trace-file", trace};
         if (!simLink.empty()) args.insert(args.end(), {"--link", simLink});
         args.insert(args.end(), extra.begin(), extra.end());
-        int out[2];
-        EXPECT_EQ(::pipe(out), 0);
-        const pid_t pid = ::fork();
-        EXPECT_GE(pid, 0);
-        if (pid == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            const int err = ::open((work / "sim.err").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            ::dup2(err, STDERR_FILENO);
-            ::close(out[0]);
-            auto argv = argvOf(args);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
         // Its first line of output is the pseudo-terminal's path: then it serves.
-        std::string first;
-        pollfd p{out[0], POLLIN, 0};
-        while (first.find('\n') == std::string::npos && ::poll(&p, 1, 10000) > 0) {
-            char c[256];
-            const ssize_t n = ::read(out[0], c, sizeof c);
-            if (n <= 0) break;
-            first.append(c, static_cast<std::size_t>(n));
-        }
-        ::close(out[0]);
-        EXPECT_NE(first.find("/dev/pts/"), std::string::npos) << first << slurp(work / "sim.err");
-        *pty = first.substr(0, first.find('\n'));
+        std::vector<std::string> printed;
+        const pid_t pid = e2e::startServer(std::move(args), work / "sim.err", 1, &printed);
+        *pty = printed.empty() ? std::string() : printed[0];
+        EXPECT_NE(pty->find("/dev/pts/"), std::string::npos) << slurp(work / "sim.err");
         return pid;
     }
 
@@ -158,43 +123,10 @@ protected:
     // env: "NAME=value" settings for the tool, over a clean OSTRAKAN_PORT and locale.
     Result cli(std::vector<std::string> args, std::vector<std::string> env = {}, int timeoutMs = 60000) {
         args.insert(args.begin(), OSTRAKAN_CLI_PATH);
-        const fs::path outFile = stdoutTo.empty() ? work / "cli.out" : fs::path(stdoutTo), errFile = work / "cli.err";
-        // The child holds the write end of `done` until it exits: its end is a
-        // hang-up on the read end, which poll() waits for with the time limit.
-        int done[2];
-        EXPECT_EQ(::pipe(done), 0);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(done[0]);
-            if (::chdir(work.c_str()) != 0) ::_exit(126);
-            ::setenv("OSTRAKAN_DEVICES", work.c_str(), 1);
-            ::unsetenv("OSTRAKAN_PORT");
-            ::unsetenv("LANG");
-            ::unsetenv("LC_ALL");
-            for (std::string& e : env) ::putenv(e.data());
-            const int o = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(o, STDOUT_FILENO);
-            ::dup2(e, STDERR_FILENO);
-            auto argv = argvOf(args);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(done[1]);
-        pollfd p{done[0], POLLIN, 0};
-        const int ready = ::poll(&p, 1, timeoutMs);
-        ::close(done[0]);
-        int status = 0;
-        if (ready <= 0) {
-            ::kill(pid, SIGKILL);
-            ADD_FAILURE() << "ostrakan-cli did not finish in time";
-        }
-        ::waitpid(pid, &status, 0);
-        Result r;
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = stdoutTo.empty() ? slurp(outFile) : std::string();
-        r.err = slurp(errFile);
-        return r;
+        const e2e::ToolFiles files{{}, stdoutTo.empty() ? work / "cli.out" : fs::path(stdoutTo), work / "cli.err"};
+        int done = -1;
+        const pid_t pid = e2e::spawnTool(std::move(args), work, std::move(env), files, &done);
+        return e2e::finishTool(pid, done, files, timeoutMs, stdoutTo.empty());
     }
 
     // Starts the tool with --trace and waits until its trace shows its first
@@ -210,9 +142,7 @@ protected:
             ::dup2(null, STDOUT_FILENO);
             ::dup2(pipeFds[1], STDERR_FILENO);
             ::close(pipeFds[0]);
-            auto argv = argvOf(args);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
+            e2e::execArgs(args);
         }
         ::close(pipeFds[1]);
         *traced = pipeFds[0];

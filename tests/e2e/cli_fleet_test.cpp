@@ -18,20 +18,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/child_process.h"
 #include "tools/json/json_reader.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace e2e = ostrakan::e2e;
 namespace json_reader = ostrakan::json_reader;
 using Type = json_reader::Value::Type;
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 json_reader::Value parsed(const std::string& text) {
     json_reader::Value v;
@@ -67,10 +62,8 @@ bool changesTheUnit(const std::string& r) {
     return r.find('=') != std::string::npos && r.find("AT^SIPS=service,load,") == std::string::npos;
 }
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using e2e::Result;
+using e2e::slurp;
 
 class CliFleetTest : public ::testing::Test {
 protected:
@@ -96,29 +89,7 @@ protected:
         std::vector<std::string> args = {OSTRAKAN_SIM_PATH, "--units", std::to_string(units), "--link-dir",
                                          work.string(), "--trace-file", (work / "trace").string()};
         args.insert(args.end(), extra.begin(), extra.end());
-        int out[2];
-        ASSERT_EQ(::pipe(out), 0);
-        simPid = ::fork();
-        if (simPid == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            const int err = ::open((work / "sim.err").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            ::dup2(err, STDERR_FILENO);
-            exec(args);
-        }
-        ::close(out[1]);
-        std::string printed;  // one pty path a line, then it serves
-        pollfd p{out[0], POLLIN, 0};
-        while (std::count(printed.begin(), printed.end(), '\n') < units && ::poll(&p, 1, 10000) > 0) {
-            char c[512];
-            const ssize_t n = ::read(out[0], c, sizeof c);
-            if (n <= 0) break;
-            printed.append(c, static_cast<std::size_t>(n));
-        }
-        ::close(out[0]);
-        ASSERT_EQ(std::count(printed.begin(), printed.end(), '\n'), units) << printed << slurp(work / "sim.err");
-        ptys.clear();
-        std::istringstream lines(printed);
-        for (std::string l; std::getline(lines, l);) ptys.push_back(l);
+        simPid = e2e::startServer(std::move(args), work / "sim.err", units, &ptys);  // a pty a line, then it serves
     }
 
     // When unit K's trace exists (the simulator writes it at its end), its requests.
@@ -129,45 +100,15 @@ protected:
         simPid = -1;
     }
 
-    [[noreturn]] static void exec(std::vector<std::string>& args) {
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-
     // Starts the tool in <work> with OSTRAKAN_DEVICES=<work>; its output to out.N/err.N.
     pid_t spawn(std::vector<std::string> args, int n, std::vector<std::string> env = {}) {
         args.insert(args.begin(), OSTRAKAN_CLI_PATH);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::chdir(work.c_str()) != 0) ::_exit(126);
-            ::setenv("OSTRAKAN_DEVICES", work.c_str(), 1);
-            for (const char* v : {"OSTRAKAN_PORT", "OSTRAKAN_LOG", "LANG", "LC_ALL"}) ::unsetenv(v);
-            for (std::string& e : env) ::putenv(e.data());
-            const int o = ::open((work / ("out." + std::to_string(n))).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = ::open((work / ("err." + std::to_string(n))).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(o, STDOUT_FILENO);
-            ::dup2(e, STDERR_FILENO);
-            exec(args);
-        }
-        return pid;
+        return e2e::spawnTool(std::move(args), work, std::move(env), files(n), &done[n]);
     }
-    Result wait(pid_t pid, int n) {
-        int status = 0;
-        // Every case ends well within a minute; a hung tool is killed and fails.
-        for (int i = 0; i < 600 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) ::usleep(100000);
-        if (::waitpid(pid, &status, WNOHANG) == 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            ADD_FAILURE() << "ostrakan-cli did not finish in time";
-        }
-        Result r;
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = slurp(work / ("out." + std::to_string(n)));
-        r.err = slurp(work / ("err." + std::to_string(n)));
-        return r;
+    // Every case ends well within a minute; a hung tool is killed and fails.
+    Result wait(pid_t pid, int n) { return e2e::finishTool(pid, done[n], files(n), 60000); }
+    e2e::ToolFiles files(int n) const {
+        return {{}, work / ("out." + std::to_string(n)), work / ("err." + std::to_string(n))};
     }
     Result cli(std::vector<std::string> args, std::vector<std::string> env = {}) {
         return wait(spawn(std::move(args), 0, std::move(env)), 0);
@@ -177,6 +118,7 @@ protected:
     fs::path work;
     pid_t simPid = -1;
     std::vector<std::string> ptys;
+    int done[3] = {-1, -1, -1};  // each run's hang-up pipe, by its N
 };
 
 #define EXPECT_RESULT(r, code) EXPECT_EQ((r).status, code) << "stdout: " << (r).out << "\nstderr: " << (r).err

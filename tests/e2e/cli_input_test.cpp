@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/e2e/child_process.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -23,26 +25,10 @@
 namespace {
 
 namespace fs = std::filesystem;
+namespace e2e = ostrakan::e2e;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-    long maxRssKb = 0;  // the child's peak memory
-};
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::vector<char*> argvOf(std::vector<std::string>& args) {
-    std::vector<char*> v;
-    for (std::string& a : args) v.push_back(a.data());
-    v.push_back(nullptr);
-    return v;
-}
+using e2e::Result;
+using e2e::slurp;
 
 class CliInputTest : public ::testing::Test {
 protected:
@@ -64,46 +50,11 @@ protected:
     // locale, `input` on stdin; kills it after timeoutMs.
     Result run(std::vector<std::string> args, std::vector<std::string> env = {}, const std::string& input = "",
                int timeoutMs = 30000) {
-        const fs::path outFile = work / "run.out", errFile = work / "run.err", inFile = work / "run.in";
-        { std::ofstream(inFile, std::ios::binary) << input; }
-        int done[2];
-        EXPECT_EQ(::pipe(done), 0);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(done[0]);
-            if (::chdir(work.c_str()) != 0) ::_exit(126);
-            ::setenv("OSTRAKAN_DEVICES", work.c_str(), 1);
-            ::unsetenv("OSTRAKAN_PORT");
-            ::unsetenv("LANG");
-            ::unsetenv("LC_ALL");
-            for (std::string& e : env) ::putenv(e.data());
-            const int i = ::open(inFile.c_str(), O_RDONLY);
-            const int o = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(i, STDIN_FILENO);
-            ::dup2(o, STDOUT_FILENO);
-            ::dup2(e, STDERR_FILENO);
-            auto argv = argvOf(args);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(done[1]);
-        pollfd p{done[0], POLLIN, 0};
-        const int ready = ::poll(&p, 1, timeoutMs);
-        ::close(done[0]);
-        if (ready <= 0) {
-            ::kill(pid, SIGKILL);
-            ADD_FAILURE() << args[0] << " did not finish in time";
-        }
-        int status = 0;
-        rusage usage{};
-        ::wait4(pid, &status, 0, &usage);
-        Result r;
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = slurp(outFile);
-        r.err = slurp(errFile);
-        r.maxRssKb = usage.ru_maxrss;
-        return r;
+        const e2e::ToolFiles files{work / "run.in", work / "run.out", work / "run.err"};
+        { std::ofstream(files.input, std::ios::binary) << input; }
+        int done = -1;
+        const pid_t pid = e2e::spawnTool(std::move(args), work, std::move(env), files, &done);
+        return e2e::finishTool(pid, done, files, timeoutMs);
     }
 
     Result cli(std::vector<std::string> args, std::vector<std::string> env = {}, const std::string& input = "") {
@@ -115,29 +66,10 @@ protected:
     void startSim(std::vector<std::string> extra = {}) {
         std::vector<std::string> args = {OSTRAKAN_SIM_PATH, "--link", link, "--trace-file", simTrace};
         args.insert(args.end(), extra.begin(), extra.end());
-        int out[2];
-        ASSERT_EQ(::pipe(out), 0);
-        simPid = ::fork();
-        if (simPid == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            const int err = ::open((work / "sim.err").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            ::dup2(err, STDERR_FILENO);
-            ::close(out[0]);
-            auto argv = argvOf(args);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        std::string first;
-        pollfd p{out[0], POLLIN, 0};
-        while (first.find('\n') == std::string::npos && ::poll(&p, 1, 10000) > 0) {
-            char c[256];
-            const ssize_t n = ::read(out[0], c, sizeof c);
-            if (n <= 0) break;
-            first.append(c, static_cast<std::size_t>(n));
-        }
-        ::close(out[0]);
-        ASSERT_NE(first.find("/dev/pts/"), std::string::npos) << slurp(work / "sim.err");
+        std::vector<std::string> printed;
+        simPid = e2e::startServer(std::move(args), work / "sim.err", 1, &printed);
+        ASSERT_FALSE(printed.empty());
+        ASSERT_NE(printed[0].find("/dev/pts/"), std::string::npos) << slurp(work / "sim.err");
     }
 
     void stopSim() {
