@@ -1,28 +1,14 @@
 // The units table (CSV) and the profile digest of the unit log.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <string>
 
+#include "tests/iconv_cp1251.h"
 #include "tools/profile/sha256.h"
 #include "tools/profile/unit_table.h"
 
 namespace ostrakan {
 namespace {
-
-bool toCp1251(const std::string& utf8, std::string* out) {
-    iconv_t cd = iconv_open("CP1251", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    std::string in = utf8;
-    out->assign(in.size(), '\0');
-    char* src = in.data();
-    char* dst = out->data();
-    std::size_t left = in.size(), room = out->size();
-    const bool ok = iconv(cd, &src, &left, &dst, &room) != static_cast<std::size_t>(-1);
-    iconv_close(cd);
-    out->resize(out->size() - room);
-    return ok;
-}
 
 TEST(UnitTable, ReadsQuotingBomLineEndsAndGivesEachRowItsProfile) {
     const std::string csv =
