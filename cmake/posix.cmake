@@ -33,25 +33,9 @@ add_executable(ostrakan-sim tools/sim/main.cpp)
 target_link_libraries(ostrakan-sim PRIVATE ostrakan_sim)
 ostrakan_warnings(ostrakan-sim)
 
+include(${CMAKE_CURRENT_LIST_DIR}/cli_sources.cmake)
 add_library(ostrakan_cli STATIC
-    tools/cli/cli.cpp
-    tools/cli/commands/dump.cpp
-    tools/cli/commands/modem.cpp
-    tools/cli/commands/ports.cpp
-    tools/cli/commands/provision.cpp
-    tools/cli/commands/read.cpp
-    tools/cli/commands/restore.cpp
-    tools/cli/commands/verify.cpp
-    tools/cli/commands/write.cpp
-    tools/cli/fleet.cpp
-    tools/cli/operations.cpp
-    tools/cli/options.cpp
-    tools/cli/output.cpp
-    tools/cli/probe.cpp
-    tools/cli/secrets.cpp
-    tools/cli/session.cpp
-    tools/cli/unit_log.cpp
-    tools/cli/unit_restore.cpp
+    ${OSTRAKAN_CLI_PORTABLE_SOURCES}
     tools/cli/unix/files.cpp
     tools/cli/unix/platform.cpp
     tools/cli/unix/port_identity.cpp

@@ -68,30 +68,14 @@ if(OSTRAKAN_CLI11_ROOT)
     add_library(ostrakan_cli11 INTERFACE)
     target_include_directories(ostrakan_cli11 SYSTEM INTERFACE ${cli11_include})
 
+    include(${CMAKE_CURRENT_LIST_DIR}/cli_sources.cmake)
     add_executable(ostrakan-cli
         app/windows/host_loop.cpp
         serial/windows/port_list.cpp
         serial/trace.cpp
         serial/windows/trace.cpp
         serial/windows/win32_line.cpp
-        tools/cli/cli.cpp
-        tools/cli/commands/dump.cpp
-        tools/cli/commands/modem.cpp
-        tools/cli/commands/ports.cpp
-        tools/cli/commands/provision.cpp
-        tools/cli/commands/read.cpp
-        tools/cli/commands/restore.cpp
-        tools/cli/commands/verify.cpp
-        tools/cli/commands/write.cpp
-        tools/cli/fleet.cpp
-        tools/cli/operations.cpp
-        tools/cli/options.cpp
-        tools/cli/output.cpp
-        tools/cli/probe.cpp
-        tools/cli/secrets.cpp
-        tools/cli/session.cpp
-        tools/cli/unit_log.cpp
-        tools/cli/unit_restore.cpp
+        ${OSTRAKAN_CLI_PORTABLE_SOURCES}
         tools/cli/windows/files.cpp
         tools/cli/windows/main.cpp
         tools/cli/windows/platform.cpp
